@@ -1,0 +1,76 @@
+#pragma once
+// CExporter: copies one survey from the source database into a ZUV file.
+// Each export operation returns 0 on success and 1 on failure, after
+// reporting the failure through the settings' reporter.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "export/interview_tree.hpp"
+#include "export/pipeline.hpp"
+#include "export/settings.hpp"
+#include "platform/odbc/source.hpp"
+#include "platform/sync/semaphore.hpp"
+#include "platform/value.hpp"
+
+namespace zx {
+
+using BufferedRow = std::vector<CValue>;
+struct LegacyBatch {
+  std::vector<BufferedRow> rows;
+};
+
+// Opens the source database from the connection string (the ODBC layer by
+// default; tests substitute fakes).
+using SourceConnector = std::function<std::unique_ptr<CSourceConnection>(const std::string&)>;
+
+class CExporter {
+ public:
+  // The ten option texts in order. Throws std::invalid_argument for a rejected
+  // format, progress mode or date ("Invalid Sql Format", ...).
+  CExporter(std::string source, std::string format, std::string connectString,
+            std::string surveyId, std::string target, std::string progressMode,
+            std::string pipeName, std::string completion, std::string minStartDate,
+            std::string maxStartDate);
+  ~CExporter();
+  CExporter(const CExporter&) = delete;
+  CExporter& operator=(const CExporter&) = delete;
+
+  int ExportFromSqlLegacy();
+  int ExportFromSqlNew();
+
+  const ExportSettings& Settings() const { return m_settings; }
+  void SetSourceConnector(SourceConnector connector) { m_sourceConnector = std::move(connector); }
+
+ private:
+  ExportSettings m_settings;
+  SourceConnector m_sourceConnector;
+  std::unique_ptr<CSourceConnection> m_sourceConnection;
+  std::unique_ptr<CSourceRecordset> m_sourceRecordset;  // the read thread's while it runs
+  std::set<int32_t> m_dataQuestionIds;                  // legacy: questions that carry data
+
+  std::mutex m_progressLock;  // every reporter call once the read thread runs
+  std::unique_ptr<CCancellableSemaphore> m_freeBatches;
+  std::unique_ptr<CCancellableSemaphore> m_readyBatches;
+  int32_t m_tableCount = 0;
+  int32_t m_readTableIndex = 0;
+  std::vector<std::unique_ptr<TableSlot<LegacyBatch>>> m_tableSlots;
+  std::vector<std::unique_ptr<TableSlot<NewLayoutBatch>>> m_dataTableSlots;
+
+  // Legacy: "Cle1" of every accepted table-1 row while a filter is active.
+  std::unordered_set<CValue, CValueKeyHash, CValueKeyEqual> m_acceptedKeys;
+  std::vector<std::vector<TableQuestion>> m_tableQuestions;  // index: table number - 1
+
+  std::string m_interviewFilterClause;
+  int32_t m_totalRowCount = 0;
+  int32_t m_totalInterviewCount = 0;
+  int32_t m_maxInterviewId = 0;
+  int32_t m_minInterviewId = 0;  // smallest id passing the filter: where the ranges start
+};
+
+}  // namespace zx

@@ -1,0 +1,63 @@
+#pragma once
+// The source database as the export sees it: a connection that runs
+// forward-only, read-only queries. The ODBC implementation lives in
+// odbc/odbc_source.cpp; tests may substitute fakes.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/dates.hpp"
+#include "platform/value.hpp"
+
+namespace zx {
+
+enum class SqlDialect { SqlServer, Sqlite, Other };
+
+// One forward-only, read-only result. Rows are fetched from the driver in
+// blocks; the accessors read the current row. Thread: one thread at a time.
+class CSourceRecordset {
+ public:
+  virtual ~CSourceRecordset() = default;
+  virtual bool IsEOF() const = 0;
+  virtual void MoveNext() = 0;
+  virtual int FieldCount() const = 0;
+  // REQUIRES: 0 <= index < FieldCount().
+  virtual const std::string& FieldName(int index) const = 0;
+  // REQUIRES: !IsEOF(), 0 <= index < FieldCount().
+  virtual const CValue& FieldValue(int index) const = 0;
+  // Position of the first field of that name (exact, case-sensitive), or -1.
+  virtual int FieldIndex(std::string_view name) const = 0;
+  // Ends the statement; idempotent. Later calls other than Close are invalid.
+  virtual void Close() = 0;
+
+  // By name; an unknown name throws CExportError codes::kMissingField
+  // (ADO's "Item cannot be found in the collection").
+  const CValue& FieldValue(std::string_view name) const;
+};
+
+// A source connection. Only one result may be open at a time (SQL Server
+// through FreeTDS allows one active statement): close or destroy a
+// recordset before the next Execute.
+class CSourceConnection {
+ public:
+  virtual ~CSourceConnection() = default;
+  // Runs `sql` (unchanged) with the connection's query timeout.
+  virtual std::unique_ptr<CSourceRecordset> Execute(const std::string& sql) = 0;
+  virtual SqlDialect Dialect() const = 0;
+
+  // The first field of the first row of `sql`; NULL when there is no row.
+  CValue QueryScalar(const std::string& sql);
+  // The SQL literal for midnight of `date` in this server's dialect:
+  // CONVERT(DATETIME, 'dd/mm/yyyy', 103) on SQL Server (and unknown
+  // servers), '2014-12-31 00:00:00' on SQLite.
+  std::string DateBound(const CCalendarDate& date) const;
+};
+
+// Connects through unixODBC with SQLDriverConnect on `connectString`
+// unchanged; every statement gets `queryTimeoutSeconds`. Failures throw
+// CExportError(codes::kFail, driver component text, "[SQLSTATE] message").
+std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
+                                               int queryTimeoutSeconds);
+
+}  // namespace zx

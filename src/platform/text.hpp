@@ -1,0 +1,34 @@
+#pragma once
+// The shared rules for reading texts, used wherever a text becomes a number
+// or a list.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zx {
+
+// Leading-digit integer (the _wtoi rule): optional blanks and sign, then
+// decimal digits up to the first other character; no digits gives 0. Values
+// beyond 32 bits saturate at INT32_MIN / INT32_MAX.
+int32_t LeadingInt(std::string_view text);
+
+// Splits at `separator`, skipping empty tokens.
+std::vector<std::string_view> SplitTokens(std::string_view text, char separator);
+
+// One "T:first,last" token of an AdditionalTables text.
+struct CAdditionalTableToken {
+  int32_t tableNumber = 0;    // leading-digit value of the text before the first ':' (0 when none)
+  std::string firstDataOrder;  // between the first ':' and the first ',' after it; empty when no ','
+  std::string lastDataOrder;   // after that ','; the whole part after ':' when there is no ','
+};
+CAdditionalTableToken ParseAdditionalTableToken(std::string_view token);
+// All tokens of an AdditionalTables text, empty tokens skipped.
+std::vector<CAdditionalTableToken> ParseAdditionalTables(std::string_view text);
+
+// UTF-8 to the locale's character set (nl_langinfo(CODESET)) through iconv;
+// characters it cannot represent become '?'. Under a UTF-8 locale the bytes
+// pass unchanged.
+std::string ToLocaleCharset(std::string_view utf8);
+
+}  // namespace zx
