@@ -1,12 +1,7 @@
-// Stand-ins until the two export operations are in place.
+// Stand-in until the new-layout export is in place.
 #include "export/exporter.hpp"
 
 namespace zx {
-
-int CExporter::ExportFromSqlLegacy() {
-  m_settings.reporter->ReportError("Export not available yet");
-  return 1;
-}
 
 int CExporter::ExportFromSqlNew() {
   m_settings.reporter->ReportError("Export not available yet");
