@@ -351,6 +351,10 @@ struct CZuvDatabase::Impl {
   std::shared_ptr<CZuvEngineState> m_engine;
   std::vector<CZuvRecordset::Impl*> m_recordsets;
   int m_writesSinceCommit = 0;
+  // Set once SQLite has rolled back rows the caller was told were stored:
+  // every later write, commit and Close fails with it, so that no caller
+  // tolerating write errors can carry on as if the file were complete.
+  std::optional<CExportError> m_lostWrites;
 
   sqlite3* Handle() const {
     if (!m_db) ThrowEngine(codes::kEngineError, "The database '" + m_path + "' is closed.");
@@ -369,6 +373,7 @@ struct CZuvDatabase::Impl {
   bool InTransaction() const { return m_db && sqlite3_get_autocommit(m_db.get()) == 0; }
 
   void BeginWrite() {
+    if (m_lostWrites) throw *m_lostWrites;
     if (InTransaction()) return;
     if (int rc = sqlite3_exec(Handle(), "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
       ThrowSqlite(rc, m_db.get(), "starting a transaction");
@@ -376,12 +381,24 @@ struct CZuvDatabase::Impl {
     m_writesSinceCommit = 0;
   }
 
+  // Called after a write has succeeded. A periodic commit that fails while
+  // the transaction stays open is retried later (at the next period, Idle or
+  // Close): the write itself is stored, so the caller must not see it fail
+  // and write the row twice. A commit that lost the transaction throws.
   void NoteWrites(int rows) {
     m_writesSinceCommit += std::max(rows, 1);
-    if (m_writesSinceCommit >= kRowsPerTransaction) Commit();
+    if (m_writesSinceCommit < kRowsPerTransaction || !InTransaction()) return;
+    if (sqlite3_exec(m_db.get(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+      m_writesSinceCommit = 0;
+    } else if (!InTransaction()) {
+      FailWrite(SQLITE_ERROR, true, "committing to '" + m_path + "'");
+    } else {
+      m_writesSinceCommit = 0;  // the rows stay pending; the next period tries again
+    }
   }
 
   void Commit() {
+    if (m_lostWrites) throw *m_lostWrites;
     if (!InTransaction()) {
       m_writesSinceCommit = 0;
       return;
@@ -401,9 +418,11 @@ struct CZuvDatabase::Impl {
     if (wasInTransaction && !InTransaction()) {
       const int lost = m_writesSinceCommit;
       m_writesSinceCommit = 0;
-      ThrowEngine(codes::kEngineError,
-                  message + " (" + std::string(context) + "; the transaction was rolled back and " +
-                      std::to_string(lost) + " uncommitted row(s) were lost)");
+      m_lostWrites.emplace(codes::kEngineError, kSource,
+                           message + " (" + std::string(context) +
+                               "; the transaction was rolled back and " + std::to_string(lost) +
+                               " uncommitted row(s) were lost)");
+      throw *m_lostWrites;
     }
     ThrowSqlite(rc, message, context);
   }
@@ -590,7 +609,9 @@ void CZuvDatabase::Impl::Close() {
   try {
     Commit();
   } catch (const CExportError& e) {
-    failure = e;
+    failure = m_lostWrites ? e
+                           : CExportError(e.Code(), e.Source(),
+                                          e.Description() + "; the uncommitted rows were not stored");
     sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
   m_db.reset();
