@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/error.hpp"
 #include "platform/zuv/engine.hpp"
@@ -384,7 +386,34 @@ TEST(ZuvEngine, IdleCommitsAndExclusiveOpenLocksOthersOut) {
     EXPECT_EQ(ErrorCodeOf([&] { engine.OpenDatabase(path, true); }), codes::kEngineError);
     db->Close();
     EXPECT_EQ(CountRows(path, "ORV Reponse1"), 1);
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));  // one file again
   }
+}
+
+TEST(ZuvEngine, FaultHookCanChangeWhileAnotherThreadWrites) {
+  CTempDir dir;
+  const std::string path = dir.file("t.zuv");
+  MakeDatabase(path, kResponseTable);
+  CZuvEngine engine;
+  auto db = engine.OpenDatabase(path, true);
+  auto rs = db->OpenRecordset("ORV Reponse1");
+  std::atomic<bool> done{false};
+  std::thread toggler([&] {
+    while (!done.load()) {
+      SetZuvFaultHook([](std::string_view, std::string_view) -> uint32_t { return 0; });
+      SetZuvFaultHook({});
+    }
+  });
+  for (int i = 0; i < 2000; ++i) {
+    rs->AddNew();
+    rs->SetField("Cle1", CValue::FromInt32(i));
+    rs->Update();
+  }
+  done = true;
+  toggler.join();
+  SetZuvFaultHook({});
+  db->Close();
+  EXPECT_EQ(CountRows(path, "ORV Reponse1"), 2000);
 }
 
 TEST(ZuvEngine, CompactionWritesASmallerCopyWithTheSameRows) {
