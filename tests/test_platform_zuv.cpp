@@ -201,10 +201,11 @@ TEST(ZuvEngine, ErrorsCarryTheNumbersTheWritersTolerate) {
               codes::kTableNotFound);
     EXPECT_EQ(ErrorCodeOf([&] { db->OpenRecordset("ORV Reponse9"); }), codes::kTableNotFound);
     EXPECT_EQ(ErrorCodeOf([&] { db->Execute("UPDATE SET"); }), codes::kSyntaxError);
-    EXPECT_EQ(ErrorCodeOf([&] {
-                db->Execute("INSERT INTO [ORV Reponse1] (Cle1) VALUES (99); DROP TABLE [ORV Reponse1]");
-              }),
-              codes::kSyntaxError);
+    EXPECT_EQ(
+        ErrorCodeOf([&] {
+          db->Execute("INSERT INTO [ORV Reponse1] (Cle1) VALUES (99); DROP TABLE [ORV Reponse1]");
+        }),
+        codes::kSyntaxError);
     EXPECT_TRUE(db->TableExists("orv reponse1"));
     auto check = db->OpenRecordset("SELECT Cle1, [12;1] FROM [ORV Reponse1] ORDER BY Cle1");
     ASSERT_EQ(check->RecordCount(), 2);  // rows written in this transaction are visible
@@ -219,14 +220,15 @@ TEST(ZuvEngine, ErrorsCarryTheNumbersTheWritersTolerate) {
 TEST(ZuvEngine, DynasetOnSelectEditsTheCurrentRow) {
   CTempDir dir;
   const std::string path = dir.file("t.zuv");
-  MakeDatabase(path,
-               "CREATE TABLE [ORV SemiOpen] (CodeReponseSO INTEGER PRIMARY KEY, CodeQuestion "
-               "INTEGER NOT NULL, LibelleSO TEXT, CodeRegroupement INTEGER, Ordre INTEGER, "
-               "NbCitations INTEGER, DateCreation TEXT, Auteur TEXT);"
-               "INSERT INTO [ORV SemiOpen] VALUES (6, 60, 'six', 1, 2, 3, '2020-01-01', 'me');"
-               "CREATE TABLE Questionnaire (CodeQuestion INTEGER PRIMARY KEY, "
-               "NbMaxReponse INTEGER NOT NULL DEFAULT 1, AdditionalTables TEXT NOT NULL DEFAULT '');"
-               "INSERT INTO Questionnaire VALUES (1, 3, ''), (2, 5, '2:1,5'), (3, 2, '1:1,1;3:2,2');");
+  MakeDatabase(
+      path,
+      "CREATE TABLE [ORV SemiOpen] (CodeReponseSO INTEGER PRIMARY KEY, CodeQuestion "
+      "INTEGER NOT NULL, LibelleSO TEXT, CodeRegroupement INTEGER, Ordre INTEGER, "
+      "NbCitations INTEGER, DateCreation TEXT, Auteur TEXT);"
+      "INSERT INTO [ORV SemiOpen] VALUES (6, 60, 'six', 1, 2, 3, '2020-01-01', 'me');"
+      "CREATE TABLE Questionnaire (CodeQuestion INTEGER PRIMARY KEY, "
+      "NbMaxReponse INTEGER NOT NULL DEFAULT 1, AdditionalTables TEXT NOT NULL DEFAULT '');"
+      "INSERT INTO Questionnaire VALUES (1, 3, ''), (2, 5, '2:1,5'), (3, 2, '1:1,1;3:2,2');");
   CZuvEngine engine;
   auto db = engine.OpenDatabase(path, true);
   {
@@ -332,7 +334,8 @@ TEST(ZuvEngine, FailuresKeepTheRowsWrittenBefore) {
     // A real full disk makes SQLite roll the open transaction back: that is
     // a plain failure naming the loss, never a 3035 to resume after.
     auto db = engine.OpenDatabase(path, true);
-    db->Execute("PRAGMA max_page_count = " + std::to_string(CountRows(path, "ORV Reponse1") / 50 + 40));
+    db->Execute("PRAGMA max_page_count = " +
+                std::to_string(CountRows(path, "ORV Reponse1") / 50 + 40));
     auto rs = db->OpenRecordset("ORV Reponse1");
     std::string failure;
     for (int i = 0; i < 100000 && failure.empty(); ++i) {

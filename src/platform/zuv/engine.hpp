@@ -81,7 +81,8 @@ class CZuvRecordset {
   // Bool is stored as 1/0, DateTime as ISO text "YYYY-MM-DD HH:MM:SS".
   void SetField(int index, CValue value);
   void SetField(std::string_view name, CValue value);
-  void Update();  // stores the pending record; the record stays pending on failure until AddNew/Close
+  void
+  Update();  // stores the pending record; the record stays pending on failure until AddNew/Close
   void Close();
 
  private:
