@@ -81,8 +81,8 @@ class CZuvRecordset {
   // Bool is stored as 1/0, DateTime as ISO text "YYYY-MM-DD HH:MM:SS".
   void SetField(int index, CValue value);
   void SetField(std::string_view name, CValue value);
-  void
-  Update();  // stores the pending record; the record stays pending on failure until AddNew/Close
+  // Stores the pending record; on failure it stays pending until AddNew/Close.
+  void Update();
   void Close();
 
  private:
