@@ -59,8 +59,8 @@ TEST(FrontendExporterSettings, ConvertsTheTexts) {
     const char* text;
     int32_t id;
   };
-  for (auto [text, id] : {IdCase{"12abc", 12}, IdCase{"abc", 0}, IdCase{" -3", -3},
-                          IdCase{"", 0}}) {
+  for (auto [text, id] :
+       {IdCase{"12abc", 12}, IdCase{"abc", 0}, IdCase{" -3", -3}, IdCase{"", 0}}) {
     Texts t;
     t.id = text;
     EXPECT_EQ(Make(t)->Settings().surveyId, id) << text;
@@ -71,8 +71,7 @@ TEST(FrontendExporterSettings, ConvertsTheTexts) {
   };
   for (auto [text, filter] :
        {CompletionCase{"COMPLETE", COMPLETE}, CompletionCase{"INCOMPLETE", INCOMPLETE},
-        CompletionCase{"Complete", NONE}, CompletionCase{"ALL", NONE},
-        CompletionCase{"", NONE}}) {
+        CompletionCase{"Complete", NONE}, CompletionCase{"ALL", NONE}, CompletionCase{"", NONE}}) {
     Texts t;
     t.completion = text;
     EXPECT_EQ(Make(t)->Settings().completionFilter, filter) << text;
@@ -138,10 +137,13 @@ TEST(FrontendOptions, ReadsEveryFormAndSubstitutesDefaults) {
     args.insert(args.begin(), "zuvexport");
     return ParseProgramOptions(static_cast<int>(args.size()), args.data());
   };
-  for (auto args : {std::vector<const char*>{"-source", "x"}, {"/source", "x"}, {"--source=x"},
-                    {"--source", "x"}, {"pos", "--source", "x", "pos"}}) {
-    for (const char* more : {"--format", "F", "--connectstring", "C", "--id", "I", "--target",
-                             "T"}) {
+  for (auto args : {std::vector<const char*>{"-source", "x"},
+                    {"/source", "x"},
+                    {"--source=x"},
+                    {"--source", "x"},
+                    {"pos", "--source", "x", "pos"}}) {
+    for (const char* more :
+         {"--format", "F", "--connectstring", "C", "--id", "I", "--target", "T"}) {
       args.push_back(more);
     }
     auto o = parse(args);
@@ -157,10 +159,11 @@ TEST(FrontendOptions, ReadsEveryFormAndSubstitutesDefaults) {
     EXPECT_EQ(o.completion, "");
   }
   {
-    auto o = parse({"--source", "s", "--format", "F", "--connectstring", "C", "--id", "I",
-                    "--target", "T", "--progress", "BOOST_MQ", "--pipe", "q", "--completion",
-                    "COMPLETE", "--minstartdate", "1/1/2014", "--maxstartdate", "2/1/2014",
-                    "--endpause", "UNPAUSE"});
+    auto o = parse(
+        {"--source",       "s",        "--format",     "F",        "--connectstring", "C",
+         "--id",           "I",        "--target",     "T",        "--progress",      "BOOST_MQ",
+         "--pipe",         "q",        "--completion", "COMPLETE", "--minstartdate",  "1/1/2014",
+         "--maxstartdate", "2/1/2014", "--endpause",   "UNPAUSE"});
     EXPECT_EQ(o.progress, "BOOST_MQ");
     EXPECT_EQ(o.pipe, "q");
     EXPECT_EQ(o.completion, "COMPLETE");

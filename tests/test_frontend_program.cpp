@@ -24,13 +24,22 @@ std::string Usage() {
          " [ProgressPipeName] [CompletedFilter]";
 }
 
-CProcessResult RunExporter(std::vector<std::string> args) { return RunProcess(ZUVEXPORT_BIN, args); }
+CProcessResult RunExporter(std::vector<std::string> args) {
+  return RunProcess(ZUVEXPORT_BIN, args);
+}
 
 // The required options with a source that does not exist, so the export
 // itself fails whatever the layouts do with it.
 std::vector<std::string> Required(const test::CTempDir& dir, const std::string& format = "NEW") {
-  return {"--source", dir.File("missing.zuv"), "--format", format, "--connectstring",
-          "Driver=SQLite3;Database=" + dir.File("missing.db"), "--id", "1", "--target",
+  return {"--source",
+          dir.File("missing.zuv"),
+          "--format",
+          format,
+          "--connectstring",
+          "Driver=SQLite3;Database=" + dir.File("missing.db"),
+          "--id",
+          "1",
+          "--target",
           dir.File("target.zuv")};
 }
 
@@ -131,12 +140,11 @@ TEST(FrontendProgram, RejectedValuesPrintTheUsageLine) {
       const char* option;
       const char* text;
     };
-    for (auto [option, text] : {Case{"--minstartdate", "32/01/2014"},
-                                Case{"--maxstartdate", "2014-01-31"},
-                                Case{"--minstartdate", "1/1/14"},
-                                Case{"--maxstartdate", "29/02/2015"}}) {
-      auto r = RunExporter(With(Required(dir), {option, text, "--progress", "BOOST_MQ", "--pipe", queue,
-                                        "--endpause", "UNPAUSE"}));
+    for (auto [option, text] :
+         {Case{"--minstartdate", "32/01/2014"}, Case{"--maxstartdate", "2014-01-31"},
+          Case{"--minstartdate", "1/1/14"}, Case{"--maxstartdate", "29/02/2015"}}) {
+      auto r = RunExporter(With(Required(dir), {option, text, "--progress", "BOOST_MQ", "--pipe",
+                                                queue, "--endpause", "UNPAUSE"}));
       EXPECT_EQ(r.exitCode, 1);
       EXPECT_EQ(r.out, std::string("Error: Invalid ") + (option + 2) + " '" + text +
                            "': expected a date as dd/mm/yyyy\n" + Usage());
@@ -149,7 +157,7 @@ TEST(FrontendProgram, RejectedValuesPrintTheUsageLine) {
 TEST(FrontendProgram, OptionFormsAndPositionalTextsAreAccepted) {
   // Each form parses (no parameter error): the run goes on to the format check.
   test::CTempDir dir;
-  const std::vector<std::string> rest = {"--connectstring", "cs", "--id", "1", "--target",
+  const std::vector<std::string> rest = {"--connectstring", "cs",         "--id",   "1", "--target",
                                          dir.File("t.zuv"), "--endpause", "UNPAUSE"};
   for (const auto& form : {std::vector<std::string>{"-source", "x", "-format", "bad"},
                            std::vector<std::string>{"/source", "x", "/format", "bad"},
@@ -192,7 +200,7 @@ TEST(FrontendProgram, FailedExportTimesAndPausesUnlessUnpaused) {
     // Nobody listens on the pipe: the export's own messages vanish, the front
     // end's duration line stays.
     auto r = RunExporter(With(Required(dir), {"--progress", "NAMED_PIPE", "--pipe",
-                                      dir.File("nobody"), "--endpause", "UNPAUSE"}));
+                                              dir.File("nobody"), "--endpause", "UNPAUSE"}));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out.rfind("The export took ", 0), 0u) << r.out;
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
@@ -203,8 +211,8 @@ TEST(FrontendProgram, ZuvwatchFollowsAnExportOnAQueue) {
   test::CTempDir dir;
   const std::string queue = test::UniqueName("zuvtest_watch_");
   auto args = With({"--queue", queue, "--", ZUVEXPORT_BIN}, {});
-  auto exporter = With(Required(dir), {"--progress", "BOOST_MQ", "--pipe", queue, "--endpause",
-                                       "UNPAUSE"});
+  auto exporter =
+      With(Required(dir), {"--progress", "BOOST_MQ", "--pipe", queue, "--endpause", "UNPAUSE"});
   args.insert(args.end(), exporter.begin(), exporter.end());
   auto r = RunProcess(ZUVWATCH_BIN, args);
   EXPECT_EQ(r.exitCode, 1) << r.err;  // the exporter's status

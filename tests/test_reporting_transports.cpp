@@ -35,8 +35,7 @@ void SendTheSampleReports(CProgressReporterBase& reporter) {
   reporter.ReportError("Beginning export");
 }
 
-const char* const kSampleBytes =
-    "Info: Beginning export\n7\n42\n100\nError: Beginning export\n";
+const char* const kSampleBytes = "Info: Beginning export\n7\n42\n100\nError: Beginning export\n";
 
 TEST(MqReporter, DeliversExactMessagesToAnotherProcessAndRemovesTheName) {
   const std::string queue = test::UniqueName("zuvtest_mq_");
@@ -88,8 +87,8 @@ TEST(MqReporter, CutsReportsToASmallerExistingQueue) {
   {
     auto reader = CMessageQueue::Create(queue, 10, 8);
     CBoostMqProgressReporter reporter(queue);
-    reporter.ReportInfo("x");    // exactly 8 bytes: unchanged
-    reporter.ReportInfo("xy");   // 9 bytes: cut
+    reporter.ReportInfo("x");   // exactly 8 bytes: unchanged
+    reporter.ReportInfo("xy");  // 9 bytes: cut
     ASSERT_TRUE(reader->Receive(message, 0));
     EXPECT_EQ(message, "Info: x\n");
     ASSERT_TRUE(reader->Receive(message, 0));
@@ -187,7 +186,10 @@ TEST(PipeReporter, NobodyListeningIsSilent) {
     // A regular file is not a pipe: it is left as it is.
     const std::string path = dir.File("plain");
     std::ofstream(path) << "keep";
-    { CNamedPipeProgressReporter reporter(path); SendTheSampleReports(reporter); }
+    {
+      CNamedPipeProgressReporter reporter(path);
+      SendTheSampleReports(reporter);
+    }
     std::stringstream content;
     content << std::ifstream(path).rdbuf();
     EXPECT_EQ(content.str(), "keep");
