@@ -217,8 +217,10 @@ TEST(ExportLegacy, IdleRecoveryResumesAtTheFailedRow) {
   {
     SCOPED_TRACE("one exhaustion mid-batch");
     int updates = 0;
-    CFaultHook hook([&](std::string_view operation, std::string_view) -> uint32_t {
-      return operation == "Update" && ++updates == 1500 ? codes::kResourcesExceeded : 0;
+    CFaultHook hook([&](std::string_view operation, std::string_view table) -> uint32_t {
+      return operation == "Update" && table.starts_with("ORV Reponse") && ++updates == 1500
+                 ? codes::kResourcesExceeded
+                 : 0;
     });
     CRun run = Export(dir, dir.File("idle.zuv"));
     ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
@@ -232,8 +234,10 @@ TEST(ExportLegacy, IdleRecoveryResumesAtTheFailedRow) {
   {
     SCOPED_TRACE("exhaustion that does not go away");
     int updates = 0;
-    CFaultHook hook([&](std::string_view operation, std::string_view) -> uint32_t {
-      return operation == "Update" && ++updates >= 700 ? codes::kResourcesExceeded : 0;
+    CFaultHook hook([&](std::string_view operation, std::string_view table) -> uint32_t {
+      return operation == "Update" && table.starts_with("ORV Reponse") && ++updates >= 700
+                 ? codes::kResourcesExceeded
+                 : 0;
     });
     CRun run = Export(dir, dir.File("stuck.zuv"));
     EXPECT_EQ(run.result, 1);

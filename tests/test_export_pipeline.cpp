@@ -141,12 +141,14 @@ TEST(ExportPipeline, WriterFailureWakesAReaderWaitingForFreeBatches) {
   MakeLegacySample(dir.Path(), {"--interviews", "12000", "--tables", "1", "--loops", "0",
                                 "--questions", "3", "--split-share", "0"});
   std::atomic<int> updates = 0;
-  CFaultHook hook([&](std::string_view operation, std::string_view) -> uint32_t {
-    return operation == "Update" && ++updates == 1 ? codes::kEngineError : 0;
+  CFaultHook hook([&](std::string_view operation, std::string_view table) -> uint32_t {
+    return operation == "Update" && table == "ORV Reponse1" && ++updates == 1
+               ? codes::kEngineError
+               : 0;
   });
   CRun run = Export(dir, dir.File("t.zuv"), nullptr);
   EXPECT_EQ(run.result, 1);
-  ASSERT_EQ(run.errors.size(), 2u);
+  ASSERT_EQ(run.errors.size(), 2u) << ::testing::PrintToString(run.errors);
   EXPECT_EQ(run.errors[0], "Error while trying to write data in the target Zuv file.");
   EXPECT_THAT(run.errors[1], HasSubstr("Error at CExporter::ExportFromSqlLegacy\n"));
   EXPECT_THAT(run.infos,
