@@ -131,17 +131,23 @@ TEST(PlatformOdbc, ExpressionsAndLongValues) {
           "INSERT INTO t VALUES(1, 'é" + longText + "', randomblob(70000));"
           "INSERT INTO t VALUES(2, 'short', x'01');"
           "INSERT INTO t VALUES(3, NULL, NULL);");
-  for (bool declaredTypes : {false, true}) {
-    SCOPED_TRACE(declaredTypes ? "declared types" : "typed by value");
-    auto connection = ConnectOdbc(db.ConnectString(), COdbcOptions{300, declaredTypes});
-    const auto rows = ReadAll(*connection, "SELECT tx, bl, length(bl) FROM t ORDER BY id");
+  for (const COdbcOptions& options :
+       {COdbcOptions{300, false, false}, COdbcOptions{300, true, false},
+        COdbcOptions{300, false, true}, COdbcOptions{300, true, true}}) {
+    SCOPED_TRACE(::testing::Message() << "declared types " << options.declaredTypes
+                                      << ", unbound " << options.unboundLongValues);
+    auto connection = ConnectOdbc(db.ConnectString(), options);
+    const auto rows = ReadAll(*connection, "SELECT id, tx, bl, length(bl), id FROM t ORDER BY id");
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0][0], CValue::FromText("é" + longText));
-    EXPECT_EQ(rows[0][1].Binary().bytes.size(), 70000u);
-    EXPECT_EQ(rows[1][0], CValue::FromText("short"));
-    EXPECT_EQ(rows[1][1], CValue::FromBinary({1}));
-    EXPECT_TRUE(rows[2][0].IsNull());
+    EXPECT_EQ(rows[0][1], CValue::FromText("é" + longText));
+    EXPECT_EQ(rows[0][2].Binary().bytes.size(), 70000u);
+    EXPECT_EQ(rows[0][3], options.declaredTypes ? CValue::FromText("70000")  // driver's varchar
+                                                : CValue::FromInt32(70000));
+    EXPECT_EQ(rows[1][1], CValue::FromText("short"));
+    EXPECT_EQ(rows[1][2], CValue::FromBinary({1}));
+    EXPECT_EQ(rows[1][4], CValue::FromInt32(2));
     EXPECT_TRUE(rows[2][1].IsNull());
+    EXPECT_TRUE(rows[2][2].IsNull());
   }
   // Expressions have no declared type: their values decide, as SQL Server's
   // int results for COUNT and MAX.

@@ -501,9 +501,9 @@ void COdbcRecordset::Plan() {
     // driver supports SQL_GD_BLOCK; few do, and the row-by-row path costs the
     // SQLite driver nothing measurable.
     m_rowsetSize = 1;
-    if (!(extensions & SQL_GD_BOUND)) {
-      // Only unbound columns can be read with SQLGetData: those after the
-      // first long one, unless any column may be.
+    if (!(extensions & SQL_GD_BOUND) || !(extensions & SQL_GD_ANY_COLUMN)) {
+      // Then SQLGetData cannot complete a bound column: long columns stay
+      // unbound, and so do all after the first of them unless any column may be.
       bool unbound = false;
       for (CColumn& column : m_columns) {
         if (column.mayOverflow) unbound = true;
@@ -782,6 +782,7 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
                                nullptr))) {
     state->m_getDataExtensions = extensions;
   }
+  if (options.unboundLongValues) state->m_getDataExtensions = 0;
   return std::make_unique<COdbcConnection>(std::move(state));
 }
 

@@ -77,6 +77,9 @@ struct COdbcOptions {
   // Reads every source in the driver's declared types and sizes, as SQL
   // Server is read, SQLite included (tests and benchmarks of that path).
   bool declaredTypes = false;
+  // Reads long values only from unbound columns, as drivers that cannot
+  // complete a bound column with SQLGetData require (tests of that path).
+  bool unboundLongValues = false;
 };
 std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
                                                const COdbcOptions& options);
