@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/error.hpp"
@@ -308,6 +309,19 @@ TEST(PlatformOdbc, OneOpenStatementPerConnection) {
     first.reset();  // must not end the newer statement
     second->MoveNext();
     EXPECT_EQ(second->FieldValue(0), CValue::FromInt32(2));
+  }
+  {
+    // As in the export: the main thread executes, the read thread reads and
+    // closes, then the main thread runs the next query.
+    auto recordset = connection->Execute("SELECT id FROM t ORDER BY id");
+    int sum = 0;
+    std::thread reader([&] {
+      for (; !recordset->IsEOF(); recordset->MoveNext()) sum += recordset->FieldValue(0).Int32();
+      recordset->Close();
+    });
+    reader.join();
+    EXPECT_EQ(sum, 6);
+    EXPECT_EQ(connection->QueryScalar("SELECT MAX(id) FROM t"), CValue::FromInt32(3));
   }
   {
     // A recordset may outlive its connection object.
