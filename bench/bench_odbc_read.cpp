@@ -42,8 +42,7 @@ std::filesystem::path BenchDatabase() {
 }
 
 void ReadAllFields(benchmark::State& state, bool declaredTypes) {
-  const std::string connect =
-      "Driver=SQLite3;Database=" + BenchDatabase().string() + ";StepAPI=1";
+  const std::string connect = "Driver=SQLite3;Database=" + BenchDatabase().string() + ";StepAPI=1";
   int64_t rows = 0;
   for (auto _ : state) {
     auto connection = zx::ConnectOdbc(connect, zx::COdbcOptions{300, declaredTypes});
