@@ -35,8 +35,6 @@ constexpr SQLLEN kFirstChunkBytes = 1024;
 // A SQLite number or date-time as text is far shorter than this.
 constexpr SQLLEN kNumberTextBytes = 64;
 
-constexpr uint32_t kNoCurrentRecord = codes::Dao(3021);
-
 // ---------------------------------------------------------------------------
 // Diagnostics
 
@@ -609,11 +607,7 @@ void COdbcRecordset::FetchBlock() {
 }
 
 void COdbcRecordset::MoveNext() {
-  if (m_eof) {
-    throw CExportError(kNoCurrentRecord, "Source recordset",
-                       "Either BOF or EOF is True, or the current record has been deleted. "
-                       "Requested operation requires a current record.");
-  }
+  if (m_eof) ThrowNoCurrentRow();
   if (++m_rowInBlock < m_rowsFetched) {
     LoadRow(m_rowInBlock);
     return;
@@ -722,16 +716,8 @@ bool COdbcRecordset::ReadWhole(size_t index, std::string& out) {
 }
 
 const CValue& COdbcRecordset::FieldValue(int index) const {
-  if (m_eof) {
-    throw CExportError(kNoCurrentRecord, "Source recordset",
-                       "Either BOF or EOF is True, or the current record has been deleted. "
-                       "Requested operation requires a current record.");
-  }
-  if (index < 0 || static_cast<size_t>(index) >= m_current.size()) {
-    throw CExportError(codes::kMissingField, "Source recordset",
-                       "Item cannot be found in the collection corresponding to the requested "
-                       "name or ordinal.");
-  }
+  if (m_eof) ThrowNoCurrentRow();
+  if (index < 0 || static_cast<size_t>(index) >= m_current.size()) ThrowFieldNotFound();
   return m_current[static_cast<size_t>(index)];
 }
 

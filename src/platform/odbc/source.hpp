@@ -40,6 +40,12 @@ class CSourceRecordset {
   const CValue& FieldValue(std::string_view name) const;
 };
 
+// The errors of a recordset, with ADO's texts so that reports read as they
+// always have: a field asked for by an unknown name or position
+// (codes::kMissingField), a move or read with no current row (3021).
+[[noreturn]] void ThrowFieldNotFound();
+[[noreturn]] void ThrowNoCurrentRow();
+
 // A source connection. Only one result is open at a time (SQL Server
 // through FreeTDS allows one active statement): Execute closes the previous
 // recordset of the connection if it is still open. A recordset may outlive
