@@ -58,19 +58,6 @@ CProcessResult RunProcess(const std::string& program, const std::vector<std::str
 // brings about; true once it holds.
 bool WaitUntil(const std::function<bool()>& ready, int limitMs = 20000);
 
-// A fresh directory under the temporary directory, removed with its content
-// by the destructor.
-class CTempDir {
- public:
-  CTempDir();
-  ~CTempDir();
-  const std::string& Path() const { return m_path; }
-  std::string File(const std::string& name) const { return m_path + "/" + name; }
-
- private:
-  std::string m_path;
-};
-
 // A name no other test run uses at the same time (pid and a counter).
 std::string UniqueName(const std::string& prefix);
 
