@@ -133,31 +133,44 @@ CDBStructureAdo::~CDBStructureAdo() {
 }
 
 std::optional<std::string> CDBStructureAdo::ZuvPathOf(const std::string& connectionText) {
-  const std::string lower = Lower(connectionText);
-  const size_t start = lower.find_first_not_of(" \t");
-  if (start == std::string::npos || lower.compare(start, 9, "provider=") != 0) return std::nullopt;
-  constexpr std::string_view kKey = "data source=";
+  auto trim = [](std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return std::string_view();
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  };
+  // "key=value" pairs separated by ';'; a value in double quotes may hold ';'.
+  bool provider = false, firstPair = true;
+  std::optional<std::string> path;
   size_t at = 0;
-  // The key starts the text or follows a ';'.
-  while ((at = lower.find(kKey, at)) != std::string::npos) {
-    const size_t before = lower.find_last_not_of(" \t", at == 0 ? 0 : at - 1);
-    if (at > 0 && before != std::string::npos && lower[before] == ';') break;
-    at += kKey.size();
+  while (at < connectionText.size()) {
+    const size_t equals = connectionText.find('=', at);
+    const size_t semicolon = connectionText.find(';', at);
+    if (equals == std::string::npos || (semicolon != std::string::npos && semicolon < equals)) {
+      if (semicolon == std::string::npos) break;
+      at = semicolon + 1;
+      continue;
+    }
+    const std::string key = Lower(trim(std::string_view(connectionText).substr(at, equals - at)));
+    size_t valueStart = connectionText.find_first_not_of(" \t", equals + 1);
+    std::string value;
+    if (valueStart != std::string::npos && connectionText[valueStart] == '"') {
+      const size_t close = connectionText.find('"', valueStart + 1);
+      if (close == std::string::npos) return std::nullopt;
+      value = connectionText.substr(valueStart + 1, close - valueStart - 1);
+      at = connectionText.find(';', close);
+    } else {
+      const size_t end = connectionText.find(';', equals);
+      value = std::string(trim(std::string_view(connectionText).substr(
+          equals + 1, end == std::string::npos ? std::string::npos : end - equals - 1)));
+      at = end;
+    }
+    if (firstPair) provider = key == "provider";
+    firstPair = false;
+    if (key == "data source") path = value;
+    if (at == std::string::npos) break;
+    ++at;
   }
-  if (at == std::string::npos) return std::nullopt;
-  size_t value = connectionText.find_first_not_of(" \t", at + kKey.size());
-  if (value == std::string::npos) return std::nullopt;
-  std::string path;
-  if (connectionText[value] == '"') {
-    const size_t close = connectionText.find('"', value + 1);
-    if (close == std::string::npos) return std::nullopt;
-    path = connectionText.substr(value + 1, close - value - 1);
-  } else {
-    const size_t end = connectionText.find(';', value);
-    path = connectionText.substr(value, end == std::string::npos ? std::string::npos : end - value);
-    path.erase(path.find_last_not_of(" \t") + 1);
-  }
-  if (path.empty()) return std::nullopt;
+  if (!provider || !path || path->empty()) return std::nullopt;
   return path;
 }
 

@@ -229,8 +229,10 @@ bool CQuestionnaire::VerifyDataEntryStructures(const std::string& path, DataBase
       const auto columns = db->Columns("ORV SemiOpen");
       for (const char* name : kSemiOpenColumns)
         if (std::none_of(columns.begin(), columns.end(),
-                         [&](const CZuvDatabase::CColumn& c) { return SameName(c.name, name); }))
+                         [&](const CZuvDatabase::CColumn& c) { return SameName(c.name, name); })) {
           problem = fmt::format("has no column {} in its [ORV SemiOpen] table", name);
+          break;
+        }
     }
     if (problem.empty()) return true;
     m_errorCode = errors::kNoSemiOpenTable;
