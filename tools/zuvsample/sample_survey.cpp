@@ -234,7 +234,7 @@ void CSampleSurvey::BuildTables() {
   for (const CElement& e : m_elements) highest = std::max<int>(highest, e.tableNumber);
   m_tables.resize(size_t(highest));
   for (int t = 0; t < highest; ++t) m_tables[size_t(t)].number = t + 1;
-  for (const CElement& e : m_elements) {
+  for (CElement& e : m_elements) {
     if (!e.dataFlag) continue;
     auto place = [&](int table, int32_t first, int32_t last) {
       CResponseTable& rt = m_tables[size_t(table - 1)];
@@ -244,17 +244,19 @@ void CSampleSurvey::BuildTables() {
     if (e.additionalTables.empty()) {
       place(e.tableNumber, 1, e.nbMaxReponse);
     } else {
-      for (const CAdditionalTableToken& token : ParseAdditionalTables(e.additionalTables))
-        place(token.tableNumber, LeadingInt(token.firstDataOrder), LeadingInt(token.lastDataOrder));
+      for (const CAdditionalTableToken& token : ParseAdditionalTables(e.additionalTables)) {
+        const CTokenRange range{token.tableNumber, LeadingInt(token.firstDataOrder),
+                                LeadingInt(token.lastDataOrder)};
+        place(range.table, range.first, range.last);
+        e.ranges.push_back(range);
+      }
     }
   }
 }
 
 int CSampleSurvey::TableOf(const CElement& e, int32_t dataOrder) const {
-  if (e.additionalTables.empty()) return e.tableNumber;
-  for (const CAdditionalTableToken& token : ParseAdditionalTables(e.additionalTables))
-    if (dataOrder >= LeadingInt(token.firstDataOrder) && dataOrder <= LeadingInt(token.lastDataOrder))
-      return token.tableNumber;
+  for (const CTokenRange& r : e.ranges)
+    if (dataOrder >= r.first && dataOrder <= r.last) return r.table;
   return e.tableNumber;
 }
 

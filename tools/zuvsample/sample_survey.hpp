@@ -37,6 +37,11 @@ struct CSampleOptions {
   bool writeNew = true;
 };
 
+struct CTokenRange {
+  int table;
+  int32_t first, last;
+};
+
 // One row of [Questionnaire].
 struct CElement {
   int32_t code = 0;
@@ -51,6 +56,7 @@ struct CElement {
   std::string libelle;
   int loopDepth = 0;  // enclosing loops
   int choiceCount = 0;  // codes 1..choiceCount of a choice question
+  std::vector<CTokenRange> ranges;  // of AdditionalTables
 };
 
 // Where the fields of a question (or a DataOrder range of it) live.

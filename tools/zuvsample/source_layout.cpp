@@ -71,6 +71,10 @@ void CSourceLayout::AddNewLayout() {
         interview.columns.push_back({std::string(f.sourceColumn), TypeOf(f.kind),
                                      f.sourceColumn == "StartInterview"});
     }
+  m_interviewFieldOf.assign(interview.columns.size(), 0);
+  for (size_t c = 1; c < interview.columns.size(); ++c)
+    for (size_t f = 0; f < kInterviewFields.size(); ++f)
+      if (kInterviewFields[f].sourceColumn == interview.columns[c].name) m_interviewFieldOf[c] = f;
   m_interviewTable = int(m_tables.size());
   m_tables.push_back(std::move(interview));
   m_newSemiOpen = int(m_tables.size());
@@ -130,9 +134,7 @@ int64_t CSourceLayout::EmitRows(const RowSink& sink) {
       const CTableDef& def = m_tables[size_t(m_interviewTable)];
       row.assign(def.columns.size(), CValue());
       row[0] = CValue::FromInt32(interview.id);
-      for (size_t c = 1; c < def.columns.size(); ++c)
-        for (size_t f = 0; f < kInterviewFields.size(); ++f)
-          if (kInterviewFields[f].sourceColumn == def.columns[c].name) row[c] = interview.fields[f];
+      for (size_t c = 1; c < def.columns.size(); ++c) row[c] = interview.fields[m_interviewFieldOf[c]];
       sink(size_t(m_interviewTable), row);
     }
     if (m_dataTable >= 0) {
