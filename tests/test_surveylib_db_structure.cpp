@@ -1,6 +1,6 @@
-#include <map>
-
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "platform/error.hpp"
 #include "platform/odbc/source.hpp"
@@ -33,15 +33,17 @@ std::string ZuvText(const std::string& path) {
 std::vector<std::pair<std::string, std::string>> Columns(const std::string& path,
                                                          const std::string& table) {
   std::vector<std::pair<std::string, std::string>> out;
-  for (const auto& row : QueryRows(path, "SELECT name, type FROM pragma_table_info('" + table + "')"))
+  for (const auto& row :
+       QueryRows(path, "SELECT name, type FROM pragma_table_info('" + table + "')"))
     out.emplace_back(row[0], row[1]);
   return out;
 }
 
 std::vector<std::string> ResponseTables(const std::string& path) {
   std::vector<std::string> names;
-  for (const auto& row : QueryRows(path, "SELECT name FROM sqlite_schema WHERE type = 'table' AND "
-                                         "name LIKE 'ORV Reponse%' ORDER BY name"))
+  for (const auto& row : QueryRows(path,
+                                   "SELECT name FROM sqlite_schema WHERE type = 'table' AND "
+                                   "name LIKE 'ORV Reponse%' ORDER BY name"))
     names.push_back(row[0]);
   return names;
 }
@@ -81,9 +83,9 @@ CREATE TABLE "Other" (Keep INTEGER);)");
   EXPECT_TRUE(structure.IsExistingTable(CDBStructureAdo::GetResponseTableName(4)));
   structure.Close();
 
-  EXPECT_EQ(ResponseTables(path), (std::vector<std::string>{"ORV Reponse1", "ORV Reponse2",
-                                                            "ORV Reponse3", "ORV Reponse4",
-                                                            "ORV ReponseX"}));
+  EXPECT_EQ(ResponseTables(path),
+            (std::vector<std::string>{"ORV Reponse1", "ORV Reponse2", "ORV Reponse3",
+                                      "ORV Reponse4", "ORV ReponseX"}));
   EXPECT_EQ(QueryText(path, "SELECT count(*) FROM sqlite_schema WHERE name = 'Other'"), "1");
 
   const auto t1 = Columns(path, "ORV Reponse1");
@@ -97,19 +99,37 @@ CREATE TABLE "Other" (Keep INTEGER);)");
   EXPECT_EQ(m1.at("QuotaCategory"), "TEXT");
   const std::vector<std::pair<std::string, std::string>> questionFields1(t1.begin() + 27, t1.end());
   EXPECT_EQ(questionFields1,
-            (std::vector<std::pair<std::string, std::string>>{
-                {"11;0", "INTEGER"}, {"11;1", "INTEGER"}, {"12;0", "INTEGER"}, {"12;1", "INTEGER"},
-                {"12;2", "INTEGER"}, {"12;3", "INTEGER"}, {"15;0", "INTEGER"}, {"15;1", "INTEGER"},
-                {"15;2", "INTEGER"}, {"20;0", "INTEGER"}, {"20;1", "INTEGER"}, {"20;2", "INTEGER"},
-                {"20;3", "INTEGER"}}));
+            (std::vector<std::pair<std::string, std::string>>{{"11;0", "INTEGER"},
+                                                              {"11;1", "INTEGER"},
+                                                              {"12;0", "INTEGER"},
+                                                              {"12;1", "INTEGER"},
+                                                              {"12;2", "INTEGER"},
+                                                              {"12;3", "INTEGER"},
+                                                              {"15;0", "INTEGER"},
+                                                              {"15;1", "INTEGER"},
+                                                              {"15;2", "INTEGER"},
+                                                              {"20;0", "INTEGER"},
+                                                              {"20;1", "INTEGER"},
+                                                              {"20;2", "INTEGER"},
+                                                              {"20;3", "INTEGER"}}));
   EXPECT_EQ(Columns(path, "ORV Reponse2"),
-            (std::vector<std::pair<std::string, std::string>>{
-                {"Cle1", "INTEGER"}, {"13;0", "INTEGER"}, {"13;1", "REAL"}, {"14;0", "INTEGER"},
-                {"14;1", "TEXT"}, {"15;0", "INTEGER"}, {"15;3", "INTEGER"}, {"15;4", "INTEGER"}}));
+            (std::vector<std::pair<std::string, std::string>>{{"Cle1", "INTEGER"},
+                                                              {"13;0", "INTEGER"},
+                                                              {"13;1", "REAL"},
+                                                              {"14;0", "INTEGER"},
+                                                              {"14;1", "TEXT"},
+                                                              {"15;0", "INTEGER"},
+                                                              {"15;3", "INTEGER"},
+                                                              {"15;4", "INTEGER"}}));
   EXPECT_EQ(Columns(path, "ORV Reponse3"),
-            (std::vector<std::pair<std::string, std::string>>{
-                {"Cle1", "INTEGER"}, {"Cle2", "INTEGER"}, {"Ordre", "INTEGER"}, {"21;0", "INTEGER"},
-                {"21;1", "TEXT"}, {"22;0", "INTEGER"}, {"22;1", "INTEGER"}, {"22;2", "INTEGER"}}));
+            (std::vector<std::pair<std::string, std::string>>{{"Cle1", "INTEGER"},
+                                                              {"Cle2", "INTEGER"},
+                                                              {"Ordre", "INTEGER"},
+                                                              {"21;0", "INTEGER"},
+                                                              {"21;1", "TEXT"},
+                                                              {"22;0", "INTEGER"},
+                                                              {"22;1", "INTEGER"},
+                                                              {"22;2", "INTEGER"}}));
   EXPECT_EQ(Columns(path, "ORV Reponse4"),
             (std::vector<std::pair<std::string, std::string>>{{"Cle1", "INTEGER"},
                                                               {"Cle2", "INTEGER"},
@@ -118,7 +138,8 @@ CREATE TABLE "Other" (Keep INTEGER);)");
                                                               {"23;0", "INTEGER"},
                                                               {"23;1", "REAL"}}));
   // Cle1 is required and the keys are unique.
-  EXPECT_THROW(RunSql(path, "INSERT INTO \"ORV Reponse2\" (\"13;0\") VALUES (1)"), std::runtime_error);
+  EXPECT_THROW(RunSql(path, "INSERT INTO \"ORV Reponse2\" (\"13;0\") VALUES (1)"),
+               std::runtime_error);
   RunSql(path, "INSERT INTO \"ORV Reponse4\" (Cle1, Cle2, Cle3) VALUES (1, 2, 3)");
   RunSql(path, "INSERT INTO \"ORV Reponse4\" (Cle1, Cle2, Cle3) VALUES (1, 2, 4)");
   EXPECT_THROW(RunSql(path, "INSERT INTO \"ORV Reponse4\" (Cle1, Cle2, Cle3) VALUES (1, 2, 3)"),
@@ -140,9 +161,10 @@ TEST(SurveylibDbStructure, CreatesKeyTablesAndNamesTables) {
     EXPECT_EQ(structure.CreateOrvixTableDef("ORV Reponse7", 1, false), nullptr);
     EXPECT_NE(structure.m_errorText.find("ORV Reponse7"), std::string::npos);
   }
-  EXPECT_EQ(Columns(path, "ORV Reponse7"),
-            (std::vector<std::pair<std::string, std::string>>{
-                {"Cle1", "INTEGER"}, {"Cle2", "INTEGER"}, {"Cle3", "INTEGER"}, {"Ordre", "INTEGER"}}));
+  EXPECT_EQ(
+      Columns(path, "ORV Reponse7"),
+      (std::vector<std::pair<std::string, std::string>>{
+          {"Cle1", "INTEGER"}, {"Cle2", "INTEGER"}, {"Cle3", "INTEGER"}, {"Ordre", "INTEGER"}}));
   EXPECT_EQ(Columns(path, "Odd \"name\"").size(), 1u);
 
   EXPECT_EQ(CDBStructureAdo::GetResponseTableName(1), "ORV Reponse1");
@@ -191,8 +213,9 @@ INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, TypeQues
   structure.m_surveyFlag = true;
   EXPECT_FALSE(structure.ReadDataStructure(questionnaire));
   EXPECT_NE(questionnaire.m_errorText.find("Orvix0007Data"), std::string::npos);
-  source.Exec("CREATE TABLE Orvix0007Data (InterviewID INTEGER); "
-              "CREATE TABLE Orvix0007Interview (InterviewID INTEGER)");
+  source.Exec(
+      "CREATE TABLE Orvix0007Data (InterviewID INTEGER); "
+      "CREATE TABLE Orvix0007Interview (InterviewID INTEGER)");
   EXPECT_TRUE(structure.ReadDataStructure(questionnaire)) << questionnaire.m_errorText;
   // The rebuild works on ZUV files only.
   EXPECT_FALSE(structure.DeleteAndRecreateResponseStructure(questionnaire, true));
@@ -204,8 +227,9 @@ INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, TypeQues
 
 TEST(SurveylibDbStructure, GetFieldValueLongFallsBackToTheDefault) {
   testing::CSqliteSourceDb source;
-  source.Exec("CREATE TABLE t (a, b, c, d, e, f); INSERT INTO t VALUES "
-              "(12, NULL, '34', 'abc', 2.5, 99999999999)");
+  source.Exec(
+      "CREATE TABLE t (a, b, c, d, e, f); INSERT INTO t VALUES "
+      "(12, NULL, '34', 'abc', 2.5, 99999999999)");
   auto connection = ConnectOdbc(source.ConnectString(), 30);
   auto rs = connection->Execute("SELECT a, b, c, d, e, f FROM t");
   EXPECT_EQ(CDBStructureAdo::GetFieldValueLong(*rs, 0, -1), 12);

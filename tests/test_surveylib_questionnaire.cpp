@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
-
-#include <gtest/gtest.h>
 
 #include "support/sqlite_file.hpp"
 #include "support/temp_dir.hpp"
@@ -45,7 +45,7 @@ TEST(SurveylibQuestionnaire, LoadsByPositionWithLoopParents) {
   EXPECT_EQ(multiple.m_nbMaxReponse, 4);
   EXPECT_EQ(multiple.m_additionalTables, "1:1,2;2:3,4");
   EXPECT_EQ(multiple.m_libelle, "multiple");
-  EXPECT_TRUE(q.GetQuestion(3).CarriesData());   // DataCount alone
+  EXPECT_TRUE(q.GetQuestion(3).CarriesData());  // DataCount alone
   EXPECT_FALSE(q.GetQuestion(6).CarriesData());
 
   // Parents: the nearest earlier element with a smaller indent, text blocks excluded.
@@ -120,17 +120,21 @@ TEST(SurveylibQuestionnaire, BadFilesFailWithTheirCode) {
         "CREATE TABLE Questionnaire (CodeQuestion INTEGER, Position INTEGER, Indent INTEGER, "
         "TypeElement INTEGER, TypeQuestion INTEGER, NbMaxReponse INTEGER, NroTableReponse "
         "INTEGER, AdditionalTables TEXT, DataFlag INTEGER, DataCount INTEGER, Libelle TEXT);";
-    RunSql(dir.file("dup_pos.zuv"), loose + "INSERT INTO Questionnaire VALUES "
-                                            "(1,1,1,1,1,1,1,'',1,0,''),(2,1,1,1,1,1,1,'',1,0,'')");
+    RunSql(dir.file("dup_pos.zuv"), loose +
+                                        "INSERT INTO Questionnaire VALUES "
+                                        "(1,1,1,1,1,1,1,'',1,0,''),(2,1,1,1,1,1,1,'',1,0,'')");
     expectFailure(dir.file("dup_pos.zuv"), errors::kDuplicate, "position 1");
-    RunSql(dir.file("dup_id.zuv"), loose + "INSERT INTO Questionnaire VALUES "
-                                           "(5,1,1,1,1,1,1,'',1,0,''),(5,2,1,1,1,1,1,'',1,0,'')");
+    RunSql(dir.file("dup_id.zuv"), loose +
+                                       "INSERT INTO Questionnaire VALUES "
+                                       "(5,1,1,1,1,1,1,'',1,0,''),(5,2,1,1,1,1,1,'',1,0,'')");
     expectFailure(dir.file("dup_id.zuv"), errors::kDuplicate, "CodeQuestion 5");
-    RunSql(dir.file("null.zuv"), loose + "INSERT INTO Questionnaire VALUES "
-                                         "(5,1,NULL,1,1,1,1,'',1,0,'')");
+    RunSql(dir.file("null.zuv"), loose +
+                                     "INSERT INTO Questionnaire VALUES "
+                                     "(5,1,NULL,1,1,1,1,'',1,0,'')");
     expectFailure(dir.file("null.zuv"), errors::kBadValue, "Indent");
-    RunSql(dir.file("type.zuv"), loose + "INSERT INTO Questionnaire VALUES "
-                                         "(5,1,1,'loop',1,1,1,'',1,0,'')");
+    RunSql(dir.file("type.zuv"), loose +
+                                     "INSERT INTO Questionnaire VALUES "
+                                     "(5,1,1,'loop',1,1,1,'',1,0,'')");
     expectFailure(dir.file("type.zuv"), errors::kBadValue, "TypeElement");
   }
   int n = 0;
@@ -138,17 +142,20 @@ TEST(SurveylibQuestionnaire, BadFilesFailWithTheirCode) {
                           " 2:1,2", "2:1,2x", "40000:1,2", "-2:1,2"}) {
     SCOPED_TRACE(bad);
     const std::string path = dir.file("bad" + std::to_string(n++) + ".zuv");
-    RunSql(path, ddl + "; INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, "
-                       "TypeQuestion, NbMaxReponse, NroTableReponse, AdditionalTables, DataFlag) "
-                       "VALUES (77, 1, 1, 1, 2, 5, 2, '" + std::string(bad) + "', 1)");
+    RunSql(path, ddl +
+                     "; INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, "
+                     "TypeQuestion, NbMaxReponse, NroTableReponse, AdditionalTables, DataFlag) "
+                     "VALUES (77, 1, 1, 1, 2, 5, 2, '" +
+                     std::string(bad) + "', 1)");
     expectFailure(path, errors::kBadAdditionalTables, "Question 77");
   }
   {
     // Empty tokens are skipped, not malformed.
     const std::string path = dir.file("good.zuv");
-    RunSql(path, ddl + "; INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, "
-                       "TypeQuestion, NbMaxReponse, NroTableReponse, AdditionalTables, DataFlag) "
-                       "VALUES (77, 1, 1, 1, 2, 10, 2, '2:1,5;;3:6,10;', 1)");
+    RunSql(path, ddl +
+                     "; INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, "
+                     "TypeQuestion, NbMaxReponse, NroTableReponse, AdditionalTables, DataFlag) "
+                     "VALUES (77, 1, 1, 1, 2, 10, 2, '2:1,5;;3:6,10;', 1)");
     CQuestionnaire q;
     EXPECT_TRUE(ReadAsExport(q, path)) << q.m_errorText;
   }
@@ -190,13 +197,15 @@ TEST(SurveylibQuestionnaire, VerifyDataEntryStructuresWantsTheSemiOpenTable) {
   CQuestionnaire q;
   EXPECT_FALSE(q.VerifyDataEntryStructures(path, DATABASE_ZUV));
   EXPECT_EQ(q.m_errorCode, errors::kNoSemiOpenTable);
-  RunSql(path, "CREATE TABLE \"ORV SemiOpen\" (CodeReponseSO INTEGER PRIMARY KEY, CodeQuestion "
-               "INTEGER NOT NULL, LibelleSO TEXT, CodeRegroupement INTEGER, Ordre INTEGER)");
+  RunSql(path,
+         "CREATE TABLE \"ORV SemiOpen\" (CodeReponseSO INTEGER PRIMARY KEY, CodeQuestion "
+         "INTEGER NOT NULL, LibelleSO TEXT, CodeRegroupement INTEGER, Ordre INTEGER)");
   EXPECT_FALSE(q.VerifyDataEntryStructures(path, DATABASE_ZUV));
   EXPECT_NE(q.m_errorText.find("NbCitations"), std::string::npos) << q.m_errorText;
-  RunSql(path, "DROP TABLE \"ORV SemiOpen\"; CREATE TABLE \"ORV SemiOpen\" (CodeReponseSO INTEGER "
-               "PRIMARY KEY, CodeQuestion INTEGER NOT NULL, LibelleSO TEXT, CodeRegroupement "
-               "INTEGER, Ordre INTEGER, NbCitations INTEGER, DateCreation TEXT, Auteur TEXT)");
+  RunSql(path,
+         "DROP TABLE \"ORV SemiOpen\"; CREATE TABLE \"ORV SemiOpen\" (CodeReponseSO INTEGER "
+         "PRIMARY KEY, CodeQuestion INTEGER NOT NULL, LibelleSO TEXT, CodeRegroupement "
+         "INTEGER, Ordre INTEGER, NbCitations INTEGER, DateCreation TEXT, Auteur TEXT)");
   EXPECT_TRUE(q.VerifyDataEntryStructures(path, DATABASE_ZUV)) << q.m_errorText;
 }
 

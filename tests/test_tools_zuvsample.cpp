@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "support/sqlite_file.hpp"
 #include "support/temp_dir.hpp"
@@ -50,8 +50,10 @@ std::string FileBytes(const std::string& path) {
 
 std::vector<std::string> TableNames(const std::string& db, const std::string& glob) {
   std::vector<std::string> names;
-  for (const auto& row : QueryRows(db, "SELECT name FROM sqlite_schema WHERE type = 'table' AND "
-                                       "name GLOB '" + glob + "' ORDER BY name"))
+  for (const auto& row : QueryRows(db,
+                                   "SELECT name FROM sqlite_schema WHERE type = 'table' AND "
+                                   "name GLOB '" +
+                                       glob + "' ORDER BY name"))
     names.push_back(row[0]);
   return names;
 }
@@ -66,10 +68,10 @@ std::vector<std::pair<std::string, std::string>> Columns(const std::string& db,
 
 TEST(ToolsZuvsample, BothLayoutsHoldTheSameAnswers) {
   test::CTempDir dir;
-  const CRun run = RunSample(dir, {"--out-dir", dir.path(), "--survey-id", "42", "--interviews", "40",
-                                   "--questions", "26", "--loops", "2", "--nested-loops", "1",
-                                   "--tables", "3", "--null-share", "0.2", "--sparse-ids",
-                                   "--split-share", "1"});
+  const CRun run =
+      RunSample(dir, {"--out-dir", dir.path(), "--survey-id", "42", "--interviews", "40",
+                      "--questions", "26", "--loops", "2", "--nested-loops", "1", "--tables", "3",
+                      "--null-share", "0.2", "--sparse-ids", "--split-share", "1"});
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_NE(run.output.find("40 interviews"), std::string::npos) << run.output;
   const std::string db = dir.file("source.db");
@@ -88,7 +90,8 @@ TEST(ToolsZuvsample, BothLayoutsHoldTheSameAnswers) {
       if (name[0] != 'Q' || name.find('_') == std::string::npos) continue;  // not Quotas
       const std::string q = name.substr(1, name.find('_') - 1), d = name.substr(name.find('_') + 1);
       RunSql(db, "INSERT INTO LegacyLong SELECT Cle1, " + l1 + ", " + l2 + ", " + q + ", " + d +
-                     ", \"" + name + "\" FROM \"" + table + "\" WHERE \"" + name + "\" IS NOT NULL");
+                     ", \"" + name + "\" FROM \"" + table + "\" WHERE \"" + name +
+                     "\" IS NOT NULL");
     }
   }
   RunSql(db, R"(CREATE TABLE NewLong AS
@@ -97,21 +100,28 @@ TEST(ToolsZuvsample, BothLayoutsHoldTheSameAnswers) {
       FROM Orvix0042Data WHERE COALESCE(ClosedData, NumericData, OpenData) IS NOT NULL
     UNION SELECT InterviewID, LoopID1, LoopID2, QuestionID, 0, Duration
       FROM Orvix0042Data WHERE Duration IS NOT NULL)");
-  EXPECT_EQ(QueryText(db, "SELECT count(*) FROM (SELECT * FROM LegacyLong EXCEPT SELECT * FROM NewLong)"), "0");
-  EXPECT_EQ(QueryText(db, "SELECT count(*) FROM (SELECT * FROM NewLong EXCEPT SELECT * FROM LegacyLong)"), "0");
+  EXPECT_EQ(
+      QueryText(db, "SELECT count(*) FROM (SELECT * FROM LegacyLong EXCEPT SELECT * FROM NewLong)"),
+      "0");
+  EXPECT_EQ(
+      QueryText(db, "SELECT count(*) FROM (SELECT * FROM NewLong EXCEPT SELECT * FROM LegacyLong)"),
+      "0");
   // Each value sits in one table; only a split question's duration repeats.
   EXPECT_EQ(QueryText(db, "SELECT count(*) FROM LegacyLong WHERE d > 0"),
             QueryText(db, "SELECT count(*) FROM (SELECT DISTINCT * FROM LegacyLong WHERE d > 0)"));
   EXPECT_GT(std::stoi(QueryText(db, "SELECT count(*) FROM NewLong WHERE l2 IS NOT NULL")), 0);
-  EXPECT_GT(std::stoi(QueryText(db, "SELECT count(*) FROM Orvix0042Data WHERE ClosedData IS NULL "
-                                    "AND NumericData IS NULL AND OpenData IS NULL")), 0);
+  EXPECT_GT(std::stoi(QueryText(db,
+                                "SELECT count(*) FROM Orvix0042Data WHERE ClosedData IS NULL "
+                                "AND NumericData IS NULL AND OpenData IS NULL")),
+            0);
   EXPECT_GE(std::stoi(QueryText(db, "SELECT min(InterviewID) FROM Orvix0042Interview")), 100000);
 
   // Loop-defining rows hold the loop values the looped rows carry.
   EXPECT_EQ(QueryText(db, R"(SELECT count(*) FROM Orvix0042Data AS inner
     WHERE inner.LoopID1 IS NOT NULL AND inner.LoopID2 IS NULL AND NOT EXISTS (
       SELECT 1 FROM Orvix0042Data AS def WHERE def.InterviewID = inner.InterviewID
-        AND def.LoopID1 IS NULL AND def.ClosedData = inner.LoopID1))"), "0");
+        AND def.LoopID1 IS NULL AND def.ClosedData = inner.LoopID1))"),
+            "0");
 
   // The interview fields of legacy table 1 are the interview table's.
   std::string legacyFields = "Cle1", newFields = "InterviewID";
@@ -119,8 +129,11 @@ TEST(ToolsZuvsample, BothLayoutsHoldTheSameAnswers) {
     legacyFields += ", " + std::string(f.targetField);
     newFields += ", " + std::string(f.sourceColumn);
   }
-  EXPECT_EQ(QueryText(db, "SELECT count(*) FROM (SELECT " + legacyFields + " FROM ORVResponse42_1 "
-                          "EXCEPT SELECT " + newFields + " FROM Orvix0042Interview)"), "0");
+  EXPECT_EQ(QueryText(db, "SELECT count(*) FROM (SELECT " + legacyFields +
+                              " FROM ORVResponse42_1 "
+                              "EXCEPT SELECT " +
+                              newFields + " FROM Orvix0042Interview)"),
+            "0");
   EXPECT_EQ(QueryText(db, "SELECT count(*) FROM ORVResponse42_1"), "40");
   EXPECT_EQ(QueryText(db, "SELECT count(*) FROM Orvix0042Interview"), "40");
   EXPECT_EQ(Columns(db, "Orvix0042Interview")[1],
@@ -149,7 +162,8 @@ TEST(ToolsZuvsample, BothLayoutsHoldTheSameAnswers) {
         name = name.substr(1).replace(name.find('_') - 1, 1, ";");
       legacy.emplace(name, type == "DATETIME" ? "TEXT" : type);
     }
-    for (const auto& column : Columns(zuv, "ORV Reponse" + std::to_string(t))) target.insert(column);
+    for (const auto& column : Columns(zuv, "ORV Reponse" + std::to_string(t)))
+      target.insert(column);
     EXPECT_EQ(legacy, target);
   }
 }
@@ -181,21 +195,28 @@ TEST(ToolsZuvsample, SameSeedSameFiles) {
   bool inData = false;
   std::istringstream lines(script);
   for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("INSERT INTO", 0) == 0) inData = line.find("[Orvix0007Data]") != std::string::npos;
+    if (line.rfind("INSERT INTO", 0) == 0)
+      inData = line.find("[Orvix0007Data]") != std::string::npos;
     if (inData && (line.rfind("(", 0) == 0 || line.rfind(") VALUES", 0) == 0)) ++tuples;
     if (line.find("VALUES") != std::string::npos && inData) ++inserts;
   }
   EXPECT_GT(inserts, 0u);
-  EXPECT_EQ(std::to_string(tuples), QueryText(a + "/source.db", "SELECT count(*) FROM Orvix0007Data"));
+  EXPECT_EQ(std::to_string(tuples),
+            QueryText(a + "/source.db", "SELECT count(*) FROM Orvix0007Data"));
 }
 
 TEST(ToolsZuvsample, LayoutChoiceAndBadOptions) {
   test::CTempDir dir;
   {
-    ASSERT_EQ(RunSample(dir, {"--out-dir", dir.file("n"), "--layout", "new", "--interviews", "5"}).exitCode, 0);
+    ASSERT_EQ(RunSample(dir, {"--out-dir", dir.file("n"), "--layout", "new", "--interviews", "5"})
+                  .exitCode,
+              0);
     EXPECT_TRUE(TableNames(dir.file("n/source.db"), "ORV*").empty());
     EXPECT_EQ(TableNames(dir.file("n/source.db"), "Orvix*").size(), 3u);
-    ASSERT_EQ(RunSample(dir, {"--out-dir", dir.file("l"), "--layout", "legacy", "--interviews", "5"}).exitCode, 0);
+    ASSERT_EQ(
+        RunSample(dir, {"--out-dir", dir.file("l"), "--layout", "legacy", "--interviews", "5"})
+            .exitCode,
+        0);
     EXPECT_TRUE(TableNames(dir.file("l/source.db"), "Orvix*").empty());
     EXPECT_EQ(Columns(dir.file("l/survey.zuv"), "ORV SemiOpen").size(), 8u);
     EXPECT_EQ(QueryText(dir.file("l/survey.zuv"), "SELECT count(*) FROM \"ORV SemiOpen\""), "0");

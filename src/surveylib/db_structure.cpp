@@ -1,12 +1,12 @@
 #include "surveylib/db_structure.hpp"
 
+#include <fmt/format.h>
+#include <fmt/printf.h>
+
 #include <algorithm>
 #include <cctype>
 #include <map>
 #include <set>
-
-#include <fmt/format.h>
-#include <fmt/printf.h>
 
 #include "platform/error.hpp"
 #include "platform/odbc/source.hpp"
@@ -51,17 +51,23 @@ const char* FieldType(const CQuestion& q) {
   if (q.GetTypeElement() == 2) return "INTEGER";
   switch (q.GetTypeQuestion()) {
     case 1:
-    case 2: return "INTEGER";
-    case 3: return "REAL";
-    default: return "TEXT";  // open text, dates, and any type this library does not know
+    case 2:
+      return "INTEGER";
+    case 3:
+      return "REAL";
+    default:
+      return "TEXT";  // open text, dates, and any type this library does not know
   }
 }
 
 const char* FieldType(FieldKind kind) {
   switch (kind) {
-    case FieldKind::Integer: return "INTEGER";
-    case FieldKind::Real: return "REAL";
-    default: return "TEXT";  // dates as ISO 8601 text
+    case FieldKind::Integer:
+      return "INTEGER";
+    case FieldKind::Real:
+      return "REAL";
+    default:
+      return "TEXT";  // dates as ISO 8601 text
   }
 }
 
@@ -95,8 +101,8 @@ std::string CreateTableSql(const std::string& name, int keyCount, bool withOrder
 }
 
 std::string CreateKeyIndexSql(const std::string& name, int keyCount) {
-  return "CREATE UNIQUE INDEX " + QuoteIdentifier(name + " Keys") + " ON " +
-         QuoteIdentifier(name) + " (" + KeyColumns(keyCount) + ")";
+  return "CREATE UNIQUE INDEX " + QuoteIdentifier(name + " Keys") + " ON " + QuoteIdentifier(name) +
+         " (" + KeyColumns(keyCount) + ")";
 }
 
 // The response tables the questions that carry data use, from 1 to the highest.
@@ -160,8 +166,10 @@ std::optional<std::string> CDBStructureAdo::ZuvPathOf(const std::string& connect
       at = connectionText.find(';', close);
     } else {
       const size_t end = connectionText.find(';', equals);
-      value = std::string(trim(std::string_view(connectionText).substr(
-          equals + 1, end == std::string::npos ? std::string::npos : end - equals - 1)));
+      value =
+          std::string(trim(std::string_view(connectionText)
+                               .substr(equals + 1, end == std::string::npos ? std::string::npos
+                                                                            : end - equals - 1)));
       at = end;
     }
     if (firstPair) provider = key == "provider";
@@ -232,10 +240,10 @@ bool CDBStructureAdo::ReadDataStructure(CQuestionnaire& questionnaire) {
   }
   for (const std::string& name : required) {
     if (SourceTableExists(name)) continue;
-    questionnaire.m_errorText =
-        fmt::format("The source database has no table {} for survey {} (its questionnaire uses "
-                    "response tables 1 to {})",
-                    name, m_surveyId, highest);
+    questionnaire.m_errorText = fmt::format(
+        "The source database has no table {} for survey {} (its questionnaire uses "
+        "response tables 1 to {})",
+        name, m_surveyId, highest);
     return false;
   }
   return true;
@@ -286,7 +294,8 @@ bool CDBStructureAdo::CreateResponseTables(const CQuestionnaire& questionnaire,
       if (!place(q.m_tableNumber, 1, q.m_nbMaxReponse)) return false;
     } else {
       for (const CAdditionalTableToken& token : ParseAdditionalTables(q.m_additionalTables))
-        if (!place(token.tableNumber, LeadingInt(token.firstDataOrder), LeadingInt(token.lastDataOrder)))
+        if (!place(token.tableNumber, LeadingInt(token.firstDataOrder),
+                   LeadingInt(token.lastDataOrder)))
           return false;
     }
   }

@@ -55,7 +55,8 @@ std::vector<std::vector<std::string>> QueryRows(const std::string& path, const s
     }
     rows.push_back(std::move(row));
   }
-  if (rc != SQLITE_DONE) throw std::runtime_error(std::string(sqlite3_errmsg(db.get())) + " in: " + sql);
+  if (rc != SQLITE_DONE)
+    throw std::runtime_error(std::string(sqlite3_errmsg(db.get())) + " in: " + sql);
   return rows;
 }
 

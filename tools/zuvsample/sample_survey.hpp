@@ -54,8 +54,8 @@ struct CElement {
   std::string additionalTables;
   int16_t dataFlag = 0;
   std::string libelle;
-  int loopDepth = 0;  // enclosing loops
-  int choiceCount = 0;  // codes 1..choiceCount of a choice question
+  int loopDepth = 0;                // enclosing loops
+  int choiceCount = 0;              // codes 1..choiceCount of a choice question
   std::vector<CTokenRange> ranges;  // of AdditionalTables
 };
 
