@@ -17,6 +17,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/dates.hpp"
 #include "platform/error.hpp"
 #include "platform/odbc/source.hpp"
 
@@ -218,10 +219,7 @@ std::optional<CDateTime> ParseSqliteDateTime(std::string_view text) {
       for (size_t i = digits; i < 9; ++i) nanosecond *= 10;
     }
   }
-  static constexpr std::array<int, 12> kDays = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] ||
-      (month == 2 && day == 29 && !leap) || hour > 23 || minute > 59 || second > 59) {
+  if (!IsCalendarDay(year, month, day) || hour > 23 || minute > 59 || second > 59) {
     return std::nullopt;
   }
   CDateTime value;

@@ -497,6 +497,18 @@ struct CZuvRecordset::Impl {
     ThrowItemNotFound("'" + std::string(name) + "'", m_table);
   }
 
+  // REQUIRES: index is a valid field position.
+  void SetPending(int index, CValue value) {
+    if (m_mode == Mode::None) {
+      ThrowEngine(codes::kEngineError, "Update or CancelUpdate without AddNew or Edit.");
+    }
+    if (m_fieldColumns[index].empty()) {
+      ThrowEngine(codes::kEngineError, "The field '" + m_fieldNames[index] + "' cannot be updated.");
+    }
+    m_pending[index] = std::move(value);
+    m_setMask[index / 64] |= uint64_t{1} << (index % 64);
+  }
+
   void CheckIndex(int index) const {
     if (index < 0 || index >= static_cast<int>(m_fieldNames.size())) {
       ThrowItemNotFound("#" + std::to_string(index), m_table);
@@ -899,34 +911,15 @@ void CZuvRecordset::Edit() {
 }
 
 void CZuvRecordset::SetField(int index, CValue value) {
-  Impl& rs = *m_impl;
-  CallFaultHook("SetField", rs.m_table);
-  rs.CheckIndex(index);
-  if (rs.m_mode == Impl::Mode::None) {
-    ThrowEngine(codes::kEngineError, "Update or CancelUpdate without AddNew or Edit.");
-  }
-  if (rs.m_fieldColumns[index].empty()) {
-    ThrowEngine(codes::kEngineError,
-                "The field '" + rs.m_fieldNames[index] + "' cannot be updated.");
-  }
-  rs.m_pending[index] = std::move(value);
-  rs.m_setMask[index / 64] |= uint64_t{1} << (index % 64);
+  CallFaultHook("SetField", m_impl->m_table);
+  m_impl->CheckIndex(index);
+  m_impl->SetPending(index, std::move(value));
 }
 
 void CZuvRecordset::SetField(std::string_view name, CValue value) {
-  Impl& rs = *m_impl;
   // The hook comes first for a name too, so that it sees every call.
-  CallFaultHook("SetField", rs.m_table);
-  const int index = rs.Lookup(name);
-  if (rs.m_mode == Impl::Mode::None) {
-    ThrowEngine(codes::kEngineError, "Update or CancelUpdate without AddNew or Edit.");
-  }
-  if (rs.m_fieldColumns[index].empty()) {
-    ThrowEngine(codes::kEngineError,
-                "The field '" + rs.m_fieldNames[index] + "' cannot be updated.");
-  }
-  rs.m_pending[index] = std::move(value);
-  rs.m_setMask[index / 64] |= uint64_t{1} << (index % 64);
+  CallFaultHook("SetField", m_impl->m_table);
+  m_impl->SetPending(m_impl->Lookup(name), std::move(value));
 }
 
 void CZuvRecordset::Update() {
