@@ -13,7 +13,7 @@ std::vector<std::vector<std::string>> QueryRows(const std::string& path, const s
 // The first column of the first row, "" when there is no row.
 std::string QueryText(const std::string& path, const std::string& sql);
 
-// The [Questionnaire] table of design.md, empty.
+// The [Questionnaire] table of a ZUV file, empty.
 extern const char* const kQuestionnaireDdl;
 
 }  // namespace zx::test
