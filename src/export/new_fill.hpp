@@ -1,0 +1,31 @@
+#pragma once
+// The end of a new-layout export: empty response fields of single-choice
+// questions get EmptyResponseValue.
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "export/settings.hpp"
+
+namespace zx {
+
+class CProgressReporterBase;
+class CZuvDatabase;
+
+inline constexpr int EmptyResponseValue = -2;
+
+// The UPDATE statements for the type-1 questions of table `tableNumber`, one
+// per field, in list order.
+std::vector<std::string> BuildFillStatements(int32_t tableNumber,
+                                             const std::vector<TableQuestion>& questions);
+
+// Reports "Filling empty fields..." (under `progressLock`) and runs every
+// table's statements; a statement naming a field the table lacks is skipped.
+// Throws CExportError for any other failure, or for a maxResponses that is not
+// an integer.
+void FillEmptyFields(CZuvDatabase& target,
+                     const std::vector<std::vector<TableQuestion>>& tableQuestions,
+                     CProgressReporterBase& reporter, std::mutex& progressLock);
+
+}  // namespace zx
