@@ -1,0 +1,45 @@
+#include "platform/dates.hpp"
+
+#include <fmt/format.h>
+
+namespace zx {
+
+namespace {
+bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t maxDigits, int& out) {
+  size_t start = pos;
+  out = 0;
+  while (pos < text.size() && pos - start < maxDigits && text[pos] >= '0' && text[pos] <= '9') {
+    out = out * 10 + (text[pos++] - '0');
+  }
+  return pos - start >= minDigits;
+}
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+}  // namespace
+
+std::optional<CCalendarDate> ParseDayMonthYear(std::string_view text) {
+  CCalendarDate date;
+  size_t pos = 0;
+  if (!ReadDigits(text, pos, 1, 2, date.day) || pos >= text.size() || text[pos++] != '/') {
+    return std::nullopt;
+  }
+  if (!ReadDigits(text, pos, 1, 2, date.month) || pos >= text.size() || text[pos++] != '/') {
+    return std::nullopt;
+  }
+  if (!ReadDigits(text, pos, 4, 4, date.year) || pos != text.size()) return std::nullopt;
+  if (date.year < 1753 || date.month < 1 || date.month > 12 || date.day < 1 ||
+      date.day > DaysInMonth(date.year, date.month)) {
+    return std::nullopt;
+  }
+  return date;
+}
+
+std::string FormatDayMonthYear(const CCalendarDate& date) {
+  return fmt::format("{:02}/{:02}/{:04}", date.day, date.month, date.year);
+}
+
+}  // namespace zx

@@ -1,0 +1,91 @@
+#include "platform/text.hpp"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace zx {
+
+int32_t LeadingInt(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t value = 0;
+  constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > kLimit) value = kLimit;  // saturate; keep scanning digits
+  }
+  if (negative) return static_cast<int32_t>(-value);
+  return value >= kLimit ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(value);
+}
+
+std::vector<std::string_view> SplitTokens(std::string_view text, char separator) {
+  std::vector<std::string_view> tokens;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) tokens.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return tokens;
+}
+
+CAdditionalTableToken ParseAdditionalTableToken(std::string_view token) {
+  CAdditionalTableToken parsed;
+  const size_t colon = token.find(':');
+  if (colon == std::string_view::npos) return parsed;  // no table number: 0
+  parsed.tableNumber = LeadingInt(token.substr(0, colon));
+  std::string_view range = token.substr(colon + 1);
+  const size_t comma = range.find(',');
+  if (comma == std::string_view::npos) {
+    parsed.lastDataOrder = std::string(range);
+  } else {
+    parsed.firstDataOrder = std::string(range.substr(0, comma));
+    parsed.lastDataOrder = std::string(range.substr(comma + 1));
+  }
+  return parsed;
+}
+
+std::vector<CAdditionalTableToken> ParseAdditionalTables(std::string_view text) {
+  std::vector<CAdditionalTableToken> tokens;
+  for (std::string_view token : SplitTokens(text, ';')) {
+    tokens.push_back(ParseAdditionalTableToken(token));
+  }
+  return tokens;
+}
+
+std::string ToLocaleCharset(std::string_view utf8) {
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset == nullptr || std::strcmp(codeset, "UTF-8") == 0) return std::string(utf8);
+  iconv_t cd = iconv_open(codeset, "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(utf8);
+  std::string out;
+  out.reserve(utf8.size());
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size();
+  char buffer[256];
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    size_t outLeft = sizeof buffer;
+    const size_t result = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    out.append(buffer, static_cast<size_t>(outPtr - buffer));
+    if (result != static_cast<size_t>(-1)) continue;
+    if (errno == E2BIG) continue;
+    // Not representable or malformed: one '?' for the whole UTF-8 sequence.
+    out.push_back('?');
+    size_t skip = 1;
+    while (skip < inLeft && (static_cast<unsigned char>(in[skip]) & 0xC0) == 0x80) ++skip;
+    in += skip;
+    inLeft -= skip;
+  }
+  iconv_close(cd);
+  return out;
+}
+
+}  // namespace zx
