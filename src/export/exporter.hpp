@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -19,6 +20,10 @@
 #include "platform/value.hpp"
 
 namespace zx {
+
+class CQuestionnaire;
+class CZuvDatabase;
+struct CPreparedExport;
 
 using BufferedRow = std::vector<CValue>;
 struct LegacyBatch {
@@ -46,8 +51,40 @@ class CExporter {
 
   const ExportSettings& Settings() const { return m_settings; }
   void SetSourceConnector(SourceConnector connector) { m_sourceConnector = std::move(connector); }
+  // Replaces the reporter made from the progress option (tests record messages).
+  void SetReporter(std::unique_ptr<CProgressReporterBase> reporter) {
+    m_settings.reporter = std::move(reporter);
+  }
 
  private:
+  // Shared preparation, pipeline and finishing
+  // Every reporter call takes m_progressLock, before the read thread starts too.
+  void ReportInfo(const std::string& message);
+  void ReportError(const std::string& message);
+  void ReportProgress(int percent);
+  // REQUIRES: called inside a catch block. Reports "Error at %s\n%s : %s" (plus
+  // `trailer`) for a CExportError, the bare location for anything else.
+  void ReportCaughtException(std::string_view location, std::string_view trailer = {});
+  // Steps up to "Beginning export": work copy, questionnaire, response tables.
+  // Null after a reported failure.
+  std::unique_ptr<CPreparedExport> PrepareTargetFile(bool newLayout);
+  // Connects the source and opens the work copy. Throws CExportError.
+  void ConnectDatabases(CPreparedExport& prepared, bool newLayout);
+  void CopySemiOpenAnswers(CZuvDatabase& target, bool newLayout);
+  // Fills m_tableQuestions from the target's [Questionnaire].
+  void ListTableQuestions(CZuvDatabase& target, const CQuestionnaire& questionnaire,
+                          int32_t highestTableNumber, bool newLayout);
+  // Closes the work copy, compacts it and puts the result in place of the target.
+  void FinishTargetFile(CPreparedExport& prepared);
+  std::unique_ptr<CSourceConnection> ConnectSource();
+
+  // Legacy layout
+  int ReadTableFromSqlLegacy();
+  void ReadLegacyTable(int32_t tableIndex);
+  std::string LegacyTableQuery(int32_t tableIndex) const;
+
+  // New layout
+
   ExportSettings m_settings;
   SourceConnector m_sourceConnector;
   std::unique_ptr<CSourceConnection> m_sourceConnection;

@@ -1,0 +1,213 @@
+// The preparation both layouts share: the work copy of the target, the
+// questionnaire, the response tables, the connections, the semi-open answers
+// and the per-table question lists.
+#include "export/preparation.hpp"
+
+#include <fmt/printf.h>
+
+#include <algorithm>
+
+#include "export/exporter.hpp"
+#include "platform/error.hpp"
+#include "platform/files.hpp"
+#include "platform/text.hpp"
+#include "surveylib/db_structure.hpp"
+
+namespace zx {
+namespace {
+
+// Response table numbers are 16-bit in the questionnaire; a token naming a
+// larger one is malformed and must not size the export.
+constexpr int32_t kMaxTableNumber = 32767;
+
+// Reaches the two protected operations the preparation needs.
+class CDBStructureAdoAccessor : public CDBStructureAdo {
+ public:
+  using CDBStructureAdo::CDBStructureAdo;
+  using CDBStructureAdo::CreateOrvixTableDef;
+  using CDBStructureAdo::DeleteResponseStructure;
+};
+
+}  // namespace
+
+CTemporaryFiles::~CTemporaryFiles() {
+  for (const std::string& path : m_paths) RemoveFileQuietly(path);
+}
+
+std::unique_ptr<CSourceConnection> CExporter::ConnectSource() {
+  if (m_sourceConnector) return m_sourceConnector(m_settings.connectString);
+  return ConnectOdbc(m_settings.connectString, 300);
+}
+
+std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
+  ReportInfo("Reading Questionnaire Structure...");
+  auto prepared = std::make_unique<CPreparedExport>();
+
+  // Everything is written into a copy beside the target; an existing target
+  // stays as it was until the finished file replaces it.
+  prepared->workFile = SiblingTempPath(m_settings.targetFile, "work");
+  prepared->compactedFile = m_settings.targetFile + ".tmp";
+  prepared->temporaryFiles.Add(prepared->workFile);
+  try {
+    CopyFileOver(m_settings.sourceFile, prepared->workFile);
+  } catch (const CExportError& error) {
+    ReportError("Could not create Zuv target file from Zuv source file");
+    ReportError(error.Description());
+    return nullptr;
+  }
+
+  prepared->questionnaire = std::make_unique<CQuestionnaire>();
+  CQuestionnaire& questionnaire = *prepared->questionnaire;
+  if (!questionnaire.Read(prepared->workFile, true, true, true, true, false, DATABASE_ZUV, 1036,
+                          true) &&
+      questionnaire.m_errorCode <= 8) {
+    ReportError(questionnaire.m_errorText);
+    return nullptr;
+  }
+
+  if (newLayout) {
+    questionnaire.VerifyDataEntryStructures(prepared->workFile, DATABASE_ZUV);
+  } else {
+    CDBStructureAdo sourceStructure(m_settings.connectString);
+    sourceStructure.m_surveyId = m_settings.surveyId;
+    sourceStructure.m_surveyFlag = false;
+    if (!sourceStructure.Open(false)) {
+      ReportError(sourceStructure.m_errorText);
+      return nullptr;
+    }
+    if (!sourceStructure.ReadDataStructure(questionnaire)) {
+      ReportError(questionnaire.m_errorText);
+      return nullptr;
+    }
+  }
+  questionnaire.PreparerSaisie();
+
+  int32_t& highest = prepared->highestTableNumber;
+  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
+    const CQuestion* question = questionnaire.GetAdrQuestion(i);
+    if (question == nullptr || !question->CarriesData()) continue;
+    highest = std::max<int32_t>(highest, question->m_tableNumber);
+    if (newLayout) continue;
+    m_dataQuestionIds.insert(question->m_id);
+    for (const CAdditionalTableToken& token : ParseAdditionalTables(question->m_additionalTables)) {
+      if (token.tableNumber <= kMaxTableNumber) highest = std::max(highest, token.tableNumber);
+    }
+  }
+
+  ReportInfo("Creating Target Zuv Structure...");
+  CDBStructureAdoAccessor targetStructure(
+      fmt::sprintf(newLayout ? "Provider=Microsoft.ACE.OLEDB.12.0;data source=%s;"
+                             : "Provider=Microsoft.Jet.OLEDB.4.0;data source=%s;",
+                   prepared->workFile));
+  if (!targetStructure.Open(false)) {
+    ReportError(targetStructure.m_errorText);
+    return nullptr;
+  }
+  targetStructure.DeleteResponseStructure(highest);
+  if (!targetStructure.DeleteAndRecreateResponseStructure(questionnaire, !newLayout)) {
+    ReportError(targetStructure.m_errorText);
+    return nullptr;
+  }
+  for (int32_t t = 1; t <= highest; ++t) {
+    std::string name = CDBStructureAdo::GetResponseTableName(t);
+    if (!targetStructure.IsExistingTable(name)) targetStructure.CreateOrvixTableDef(name, 1, false);
+  }
+  targetStructure.Close();
+
+  ReportInfo("Beginning export");
+  return prepared;
+}
+
+void CExporter::ConnectDatabases(CPreparedExport& prepared, bool newLayout) {
+  ReportInfo("Connecting to SQL Database...");
+  m_sourceConnection = ConnectSource();
+  if (!m_sourceConnection) throw CExportError(codes::kPointer, "CExporter", "No source connection");
+
+  ReportInfo("Connecting to Zuv File Database Engine...");
+  prepared.engine = std::make_unique<CZuvEngine>();
+  if (newLayout) ReportInfo(prepared.engine->Version());
+  prepared.engine->SetOption(62, 15000);
+  if (newLayout) prepared.engine->SetOption(8, 20000);
+  prepared.target = prepared.engine->OpenDatabase(prepared.workFile, newLayout);
+}
+
+void CExporter::CopySemiOpenAnswers(CZuvDatabase& target, bool newLayout) {
+  ReportInfo("Copying Semi-opens table...");
+  const std::string sourceName = CTblSemiOpenOdbc::GetTableName(m_settings.surveyId, newLayout);
+  const std::string targetName = CTblSemiOpenOdbc::GetTableName(-1, false);
+  std::unique_ptr<CSourceRecordset> source =
+      m_sourceConnection->Execute(fmt::sprintf("SELECT * FROM [%s]", sourceName));
+  constexpr int kCopiedFields = 8;  // positions 1..7 are copied
+  if (!source->IsEOF() && source->FieldCount() < kCopiedFields) {
+    throw CExportError(codes::kMissingField, "CExporter",
+                       fmt::sprintf("The table %s has fewer than %d columns", sourceName,
+                                    kCopiedFields));
+  }
+  for (; !source->IsEOF(); source->MoveNext()) {
+    const long answerCode = CDBStructureAdo::GetFieldValueLong(*source, 0, 0);
+    std::unique_ptr<CZuvRecordset> answer = target.OpenRecordset(
+        fmt::sprintf("SELECT * FROM [%s] WHERE CodeReponseSO=%ld", targetName, answerCode));
+    if (answer->RecordCount() == 0) {
+      const long questionCode = CDBStructureAdo::GetFieldValueLong(*source, 1, 0);
+      target.Execute(fmt::sprintf(
+          "INSERT INTO [%s] (CodeReponseSO,CodeQuestion,LibelleSO) VALUES (%ld,%ld,'newcaption')",
+          targetName, answerCode, questionCode));
+      answer->Requery();
+    }
+    answer->Edit();
+    for (int position = 1; position < kCopiedFields; ++position) {
+      answer->SetField(position, source->FieldValue(position));
+    }
+    answer->Update();
+    answer->Close();
+  }
+  // The connection takes one statement at a time.
+  source->Close();
+}
+
+void CExporter::ListTableQuestions(CZuvDatabase& target, const CQuestionnaire& questionnaire,
+                                   int32_t highestTableNumber, bool newLayout) {
+  ReportInfo("Listing questions per table...");
+  m_tableQuestions.assign(static_cast<size_t>(std::max<int32_t>(highestTableNumber, 0)), {});
+  const char* typeColumn = newLayout ? ", TypeQuestion" : "";
+  auto readType = [newLayout](const CZuvRecordset& row) -> int16_t {
+    return newLayout ? static_cast<int16_t>(row.GetField("TypeQuestion").ToInt32()) : 0;
+  };
+
+  std::unique_ptr<CZuvRecordset> split = target.OpenRecordset(fmt::sprintf(
+      "SELECT CodeQuestion, AdditionalTables, NbMaxReponse%s FROM [Questionnaire] "
+      "WHERE AdditionalTables <> ''",
+      typeColumn));
+  for (; !split->IsEOF(); split->MoveNext()) {
+    const int32_t code = split->GetField("CodeQuestion").ToInt32();
+    const CValue maxResponses = split->GetField("NbMaxReponse");
+    const std::string additionalTables = split->GetField("AdditionalTables").ToText();
+    const int16_t type = readType(*split);
+    const CQuestion* question = nullptr;
+    if (!questionnaire.FindQuestionById(code, question) || question == nullptr) continue;
+    if (!question->CarriesData()) continue;
+    for (CAdditionalTableToken& token : ParseAdditionalTables(additionalTables)) {
+      // A malformed token naming no listed table is ignored.
+      if (token.tableNumber < 1 || token.tableNumber > highestTableNumber) continue;
+      m_tableQuestions[token.tableNumber - 1].push_back(
+          TableQuestion{std::to_string(code), type, maxResponses, true,
+                        std::move(token.firstDataOrder), std::move(token.lastDataOrder)});
+    }
+  }
+  split->Close();
+
+  for (int32_t t = 1; t <= highestTableNumber; ++t) {
+    std::unique_ptr<CZuvRecordset> whole = target.OpenRecordset(fmt::sprintf(
+        "SELECT CodeQuestion, NbMaxReponse%s FROM [Questionnaire] "
+        "WHERE AdditionalTables = '' AND NroTableReponse = %ld",
+        typeColumn, t));
+    for (; !whole->IsEOF(); whole->MoveNext()) {
+      m_tableQuestions[t - 1].push_back(
+          TableQuestion{std::to_string(whole->GetField("CodeQuestion").ToInt32()),
+                        readType(*whole), whole->GetField("NbMaxReponse"), false, {}, {}});
+    }
+    whole->Close();
+  }
+}
+
+}  // namespace zx
