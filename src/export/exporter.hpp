@@ -80,7 +80,7 @@ class CExporter {
 
   // Legacy layout
   int ReadTableFromSqlLegacy();
-  void ReadLegacyTable(int32_t tableIndex);
+  bool ReadLegacyTable(int32_t tableIndex);  // false when the hand-over was cancelled
   std::string LegacyTableQuery(int32_t tableIndex) const;
 
   // New layout

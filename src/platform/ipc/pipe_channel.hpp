@@ -1,30 +1,41 @@
 #pragma once
 // The client end of a progress pipe: a Unix-domain stream socket, or a FIFO
-// when the path is one. Writes never raise SIGPIPE.
+// when the path is one. It only writes. Writes never raise SIGPIPE.
 #include <cstddef>
-#include <memory>
 #include <string>
 
 namespace zx {
 
 class CPipeChannel {
  public:
-  // NAME without '/' is <temp dir>/CoreFxPipe_NAME; with '/', the path itself.
+  // How long Connect waits, at most, while a listener exists but has no room
+  // for another connection.
+  static constexpr int kBusyWaitLimitMs = 10000;
+
+  // NAME without '/' is <temp dir>/CoreFxPipe_NAME, the temp dir being $TMPDIR
+  // or /tmp (where .NET puts the socket of a pipe server of that name); NAME
+  // with '/' is the path itself.
   static std::string PathForName(const std::string& name);
+
   CPipeChannel() = default;
   ~CPipeChannel();
   CPipeChannel(const CPipeChannel&) = delete;
   CPipeChannel& operator=(const CPipeChannel&) = delete;
-  // Connects once; waits while a listener exists but is busy. false (and
-  // silent) when nobody listens.
-  bool Connect(const std::string& path);
+
+  // Connects once to the socket or FIFO at `path`. false, silently, when
+  // nobody listens (no such path, a stale socket, a FIFO without reader, a
+  // path too long for a socket address) or the listener stays busy longer
+  // than `busyWaitLimitMs`.
+  bool Connect(const std::string& path, int busyWaitLimitMs = kBusyWaitLimitMs);
   bool IsConnected() const { return m_fd >= 0; }
-  // One write of all bytes; false when the other end is gone.
+  // Writes all bytes. Waits while the reader's buffer is full. false, and
+  // the channel closed, when the other end is gone.
   bool Send(const void* data, size_t size);
-  void Close();
+  void Close() noexcept;
 
  private:
   int m_fd = -1;
+  bool m_isFifo = false;
 };
 
 }  // namespace zx

@@ -16,6 +16,7 @@
 namespace zx {
 
 class CZuvRecordset;
+struct CZuvEngineState;
 
 // An open ZUV file. Writes are grouped into transactions behind the scenes
 // (committed every few thousand rows, on Close and before Idle); a crash
@@ -46,6 +47,7 @@ class CZuvDatabase {
  private:
   friend class CZuvEngine;
   friend class CZuvRecordset;
+  friend struct CZuvEngineState;
   struct Impl;
   explicit CZuvDatabase(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> m_impl;
@@ -62,14 +64,18 @@ class CZuvRecordset {
   void Requery();
   int FieldCount() const;
   const std::string& FieldName(int index) const;
-  // Position of a field by name (exact match), or throws 3265.
+  // Position of a field by name (exact match first, then ignoring ASCII case,
+  // as SQL names do), or throws 3265.
   int FieldIndex(std::string_view name) const;
+  // Integers come back as Int32 when they fit, else Int64; reals as Double,
+  // texts as Text, blobs as Binary, NULL as CValue().
   CValue GetField(int index) const;
   CValue GetField(std::string_view name) const;
 
   void AddNew();  // starts a new record, every field unset
   void Edit();    // starts editing the current record
   // Unknown name or position throws 3265; an unset field keeps its default.
+  // Bool is stored as 1/0, DateTime as ISO text "YYYY-MM-DD HH:MM:SS".
   void SetField(int index, CValue value);
   void SetField(std::string_view name, CValue value);
   void Update();  // stores the pending record; the record stays pending on failure until AddNew/Close
@@ -100,7 +106,7 @@ class CZuvEngine {
   void CompactDatabase(const std::string& from, const std::string& to);
 
  private:
-  int m_cacheKiB = 0;
+  std::shared_ptr<CZuvEngineState> m_state;  // shared with the databases it opened
 };
 
 // Test hook: called before every Update and SetField with the operation name

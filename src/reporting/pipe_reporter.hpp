@@ -1,0 +1,29 @@
+#pragma once
+// Writes every report to the pipe a controlling program listens on: a
+// Unix-domain socket (or a FIFO), the client end connected once.
+#include <string>
+
+#include "platform/ipc/pipe_channel.hpp"
+#include "reporting/progress_reporter.hpp"
+
+namespace zx {
+
+class CNamedPipeProgressReporter : public CProgressReporterBase {
+ public:
+  // Connects to CPipeChannel::PathForName(pipeName). Nobody listening is not
+  // an error: the reports are then dropped silently.
+  explicit CNamedPipeProgressReporter(std::string pipeName);
+  ~CNamedPipeProgressReporter() override = default;
+
+  void ReportProgress(int percent) override;
+  void ReportInfo(const std::string& message) override;
+  void ReportError(const std::string& message) override;
+
+  const std::string& PipePath() const { return m_pipeName; }
+
+ private:
+  std::string m_pipeName;  // the path connected to
+  CPipeChannel m_pipe;
+};
+
+}  // namespace zx

@@ -1,0 +1,77 @@
+#pragma once
+// Runs a program as a child process for end-to-end tests: arguments, optional
+// standard input, extra environment, captured output and a safety limit.
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zx::test {
+
+struct CProcessOptions {
+  // Written to the child's standard input, which is then closed. nullopt:
+  // standard input is /dev/null (at its end at once).
+  std::optional<std::string> input;
+  // Extra variables, set over the inherited environment.
+  std::vector<std::pair<std::string, std::string>> environment;
+  std::string workingDirectory;  // empty: the caller's
+  // A hung child is killed after this long, so that a fault fails a test
+  // instead of hanging the suite. Not a timing assertion.
+  int limitMs = 120000;
+};
+
+struct CProcessResult {
+  int exitCode = -1;  // the exit status, or -1 when a signal ended the child
+  int signal = 0;     // the signal that ended it, 0 when it exited
+  bool killedAtLimit = false;
+  std::string out;
+  std::string err;
+};
+
+// A child started in the background; Wait() collects its output.
+class CChildProcess {
+ public:
+  CChildProcess(const std::string& program, const std::vector<std::string>& args,
+                const CProcessOptions& options = {});
+  ~CChildProcess();  // kills and reaps a child that was not waited for
+  CChildProcess(const CChildProcess&) = delete;
+  CChildProcess& operator=(const CChildProcess&) = delete;
+
+  pid_t Pid() const { return m_pid; }
+  // Feeds the input, reads both outputs to their end and reaps the child.
+  CProcessResult Wait();
+
+ private:
+  pid_t m_pid = -1;
+  int m_in = -1, m_out = -1, m_err = -1;
+  std::optional<std::string> m_input;
+  int m_limitMs;
+};
+
+CProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                          const CProcessOptions& options = {});
+
+// Polls `ready` (every 10 ms, up to `limitMs`) for a condition another process
+// brings about; true once it holds.
+bool WaitUntil(const std::function<bool()>& ready, int limitMs = 20000);
+
+// A fresh directory under the temporary directory, removed with its content
+// by the destructor.
+class CTempDir {
+ public:
+  CTempDir();
+  ~CTempDir();
+  const std::string& Path() const { return m_path; }
+  std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+// A name no other test run uses at the same time (pid and a counter).
+std::string UniqueName(const std::string& prefix);
+
+}  // namespace zx::test
