@@ -5,7 +5,6 @@
 #include "platform/error.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
-#include "reporting/progress_reporter.hpp"
 
 namespace zx {
 
@@ -37,11 +36,8 @@ std::vector<std::string> BuildFillStatements(int32_t tableNumber,
 
 void FillEmptyFields(CZuvDatabase& target,
                      const std::vector<std::vector<TableQuestion>>& tableQuestions,
-                     CProgressReporterBase& reporter, std::mutex& progressLock) {
-  {
-    std::lock_guard<std::mutex> lock(progressLock);
-    reporter.ReportInfo("Filling empty fields...");
-  }
+                     const std::function<void(const std::string&)>& info) {
+  info("Filling empty fields...");
   for (size_t t = 0; t < tableQuestions.size(); ++t) {
     for (const auto& statement : BuildFillStatements(int32_t(t) + 1, tableQuestions[t])) {
       try {

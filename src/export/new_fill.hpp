@@ -2,7 +2,7 @@
 // The end of a new-layout export: empty response fields of single-choice
 // questions get EmptyResponseValue.
 #include <cstdint>
-#include <mutex>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,7 +10,6 @@
 
 namespace zx {
 
-class CProgressReporterBase;
 class CZuvDatabase;
 
 inline constexpr int EmptyResponseValue = -2;
@@ -20,12 +19,12 @@ inline constexpr int EmptyResponseValue = -2;
 std::vector<std::string> BuildFillStatements(int32_t tableNumber,
                                              const std::vector<TableQuestion>& questions);
 
-// Reports "Filling empty fields..." (under `progressLock`) and runs every
+// Reports "Filling empty fields..." through `info` and runs every
 // table's statements; a statement naming a field the table lacks is skipped.
 // Throws CExportError for any other failure, or for a maxResponses that is not
 // an integer.
 void FillEmptyFields(CZuvDatabase& target,
                      const std::vector<std::vector<TableQuestion>>& tableQuestions,
-                     CProgressReporterBase& reporter, std::mutex& progressLock);
+                     const std::function<void(const std::string&)>& info);
 
 }  // namespace zx

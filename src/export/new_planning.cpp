@@ -7,7 +7,7 @@
 #include "export/pipeline.hpp"
 #include "platform/odbc/source.hpp"
 #include "platform/text.hpp"
-#include "reporting/progress_reporter.hpp"
+#include "surveylib/questionnaire.hpp"
 
 namespace zx {
 
@@ -49,14 +49,18 @@ std::string BuildQuestionList(const std::vector<std::vector<TableQuestion>>& tab
   return list;
 }
 
-int32_t HighestAdditionalTable(const std::vector<std::vector<TableQuestion>>& tableQuestions) {
-  int32_t highest = 0;
-  for (size_t t = 0; t < tableQuestions.size(); ++t) {
-    for (const auto& question : tableQuestions[t]) {
-      if (question.inAdditionalTable) highest = std::max<int32_t>(highest, int32_t(t) + 1);
+int32_t CountNewLayoutTables(const CQuestionnaire& questionnaire, int32_t highestTableNumber) {
+  // Table numbers are 16-bit in the questionnaire: a token beyond is malformed.
+  constexpr int32_t kMaxTableNumber = 32767;
+  int32_t count = highestTableNumber;
+  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
+    const CQuestion& question = questionnaire.GetQuestion(i);
+    if (!question.CarriesData()) continue;
+    for (const CAdditionalTableToken& token : ParseAdditionalTables(question.m_additionalTables)) {
+      if (token.tableNumber <= kMaxTableNumber) count = std::max(count, token.tableNumber);
     }
   }
-  return highest;
+  return count;
 }
 
 namespace {
@@ -68,29 +72,29 @@ std::optional<int32_t> OptionalInt(const CValue& value) {
 
 }  // namespace
 
-CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, CProgressReporterBase& reporter,
+CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoReport& info,
                                       int32_t surveyId, const std::string& questionList,
                                       const std::string& filterClause) {
   const long id = surveyId;
   const std::string where = filterClause.empty() ? "" : fmt::sprintf(" WHERE %s", filterClause);
   CNewLayoutCounts counts;
 
-  reporter.ReportInfo("Getting total number of rows...");
+  info("Getting total number of rows...");
   std::string rowQuery = fmt::sprintf(
       "SELECT COUNT(*) AS RecordCount FROM [Orvix%04ldData] JOIN [Orvix%04ldInterview] ON "
       "[Orvix%04ldData].InterviewID = [Orvix%04ldInterview].InterviewID WHERE QuestionId IN (%s)",
       id, id, id, id, questionList);
   if (!filterClause.empty()) rowQuery += fmt::sprintf(" AND %s", filterClause);
   counts.rowCount = OptionalInt(source.QueryScalar(rowQuery)).value_or(0);
-  reporter.ReportInfo(fmt::sprintf("The total number of rows is %d\n", counts.rowCount));
+  info(fmt::sprintf("The total number of rows is %d\n", counts.rowCount));
 
-  reporter.ReportInfo("Getting total number of interviews...");
+  info("Getting total number of interviews...");
   counts.interviewCount =
       OptionalInt(source.QueryScalar(fmt::sprintf(
                       "SELECT COUNT(*) AS InterviewCount FROM [Orvix%04ldInterview]", id) +
                   where))
           .value_or(0);
-  reporter.ReportInfo(
+  info(
       fmt::sprintf("The total number of interviews is %d\n", counts.interviewCount));
 
   counts.maxInterviewId = OptionalInt(source.QueryScalar(
@@ -103,7 +107,7 @@ CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, CProgressReport
     counts.maxInterviewId.reset();
     counts.minInterviewId.reset();
   }
-  reporter.ReportInfo(
+  info(
       fmt::sprintf("The biggest interview id is %d\n", counts.maxInterviewId.value_or(0)));
   return counts;
 }

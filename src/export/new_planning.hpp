@@ -2,6 +2,7 @@
 // Planning of a new-layout export: which interviews, which questions, how
 // many rows, and the interview-id ranges each table is read in.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -11,8 +12,10 @@
 
 namespace zx {
 
+class CQuestionnaire;
 class CSourceConnection;
-class CProgressReporterBase;
+
+using InfoReport = std::function<void(const std::string&)>;
 
 // "[Orvix%04ldData]" and "[Orvix%04ldInterview]".
 std::string NewDataTableName(int32_t surveyId);
@@ -29,9 +32,10 @@ std::string BuildInterviewFilterClause(CompletionFilter completion,
 // Every entry's code, tables in order, comma-separated (repeats kept).
 std::string BuildQuestionList(const std::vector<std::vector<TableQuestion>>& tableQuestions);
 
-// The highest table number a data-carrying question's AdditionalTables token
-// names, so that the table count covers split questions; 0 when none.
-int32_t HighestAdditionalTable(const std::vector<std::vector<TableQuestion>>& tableQuestions);
+// The number of response tables: `highestTableNumber` raised to the highest
+// table an AdditionalTables token of a data-carrying question names, so that
+// no part of a split question is left out.
+int32_t CountNewLayoutTables(const CQuestionnaire& questionnaire, int32_t highestTableNumber);
 
 struct CNewLayoutCounts {
   int32_t rowCount = 0;
@@ -41,9 +45,9 @@ struct CNewLayoutCounts {
   std::optional<int32_t> maxInterviewId;
 };
 
-// Runs the counting queries and reports their messages (no lock: no other
-// thread runs yet). Throws CExportError for a failing query.
-CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, CProgressReporterBase& reporter,
+// Runs the counting queries and reports their messages. Throws CExportError
+// for a failing query.
+CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoReport& info,
                                       int32_t surveyId, const std::string& questionList,
                                       const std::string& filterClause);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "export/exporter.hpp"
 #include "platform/odbc/source.hpp"
 #include "platform/text.hpp"
 
@@ -159,6 +160,61 @@ int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& 
   }
   for (auto& [id, node] : batch.interviews) FinishNode(node);
   return rowsRead;
+}
+
+// The read thread: every table in turn, one batch per interview-id range.
+
+int CExporter::ReadTableFromSqlNew() {
+  constexpr const char* kLocation = "CExporter::ReadTableFromSqlNew";
+  try {
+    while (m_readTableIndex < m_tableCount) {
+      if (!ReadNewLayoutTable(m_readTableIndex)) {
+        m_sourceRecordset.reset();
+        return 1;  // the writer failed and reports why
+      }
+      ++m_readTableIndex;
+    }
+    m_readyBatches->Release();  // the end signal
+    return 0;
+  } catch (const CMissingSourceColumn& missing) {
+    ReportError(kLocation);
+    ReportError(missing.what());
+  } catch (...) {
+    ReportCaughtException(kLocation);
+  }
+  CancelPipeline(*m_freeBatches, *m_readyBatches);
+  m_sourceRecordset.reset();
+  return 1;
+}
+
+bool CExporter::ReadNewLayoutTable(int32_t t) {
+  ReportInfo("[Read Thread] Opening SQL Table...");
+  const std::string dataTable = NewDataTableName(m_settings.surveyId);
+  const std::string condition = BuildQuestionCondition(dataTable, m_tableQuestions[t]);
+  if (!condition.empty()) {
+    const std::string query =
+        BuildNewTableQuery(m_settings.surveyId, t == 0, condition, m_interviewFilterClause);
+    ReportInfo(fmt::sprintf("[Read Thread] Begining Reads on SQL Table number %d", t + 1));
+    CNewLayoutCounts counts{m_totalRowCount, m_totalInterviewCount, std::nullopt, std::nullopt};
+    if (m_hasInterviewIds) {
+      counts.minInterviewId = m_minInterviewId;
+      counts.maxInterviewId = m_maxInterviewId;
+    }
+    CInterviewRangePlan plan(counts);
+    TableSlot<NewLayoutBatch>& slot = *m_dataTableSlots[t];
+    for (CInterviewRange range; plan.Next(range);) {
+      CBatchFill<NewLayoutBatch> fill(slot, *m_freeBatches, *m_readyBatches);
+      if (!fill.Begun()) return false;
+      m_sourceRecordset = m_sourceConnection->Execute(BuildRangeQuery(query, dataTable, range));
+      const int32_t rowsRead =
+          ReadNewLayoutRows(*m_sourceRecordset, NewLayoutInterviewFieldMap(), fill.Batch());
+      m_sourceRecordset->Close();
+      m_sourceRecordset.reset();
+      fill.Complete(rowsRead);
+    }
+  }
+  ReportInfo(fmt::sprintf("[Read Thread] Done reading Table number %d", t + 1));
+  return true;
 }
 
 }  // namespace zx

@@ -5,7 +5,6 @@
 
 #include "platform/error.hpp"
 #include "platform/zuv/engine.hpp"
-#include "reporting/progress_reporter.hpp"
 #include "surveylib/questionnaire.hpp"
 
 namespace zx {
@@ -29,9 +28,8 @@ size_t CNewLayoutWriter::CKeyHash::operator()(const std::vector<int32_t>& key) c
   return static_cast<size_t>(hash);
 }
 
-CNewLayoutWriter::CNewLayoutWriter(const CQuestionnaire& questionnaire,
-                                   CProgressReporterBase& reporter, std::mutex& progressLock)
-    : m_questionnaire(questionnaire), m_reporter(reporter), m_progressLock(progressLock) {}
+CNewLayoutWriter::CNewLayoutWriter(const CQuestionnaire& questionnaire, Report info, Report error)
+    : m_questionnaire(questionnaire), m_info(std::move(info)), m_error(std::move(error)) {}
 
 void CNewLayoutWriter::BeginTable(CZuvRecordset& table, int32_t tableNumber) {
   m_table = &table;
@@ -145,8 +143,7 @@ void CNewLayoutWriter::ReportUnknownOrder(int32_t interviewId, int32_t loopQuest
                                           int32_t loopValue) {
   if (m_unknownOrderReported) return;
   m_unknownOrderReported = true;
-  std::lock_guard<std::mutex> lock(m_progressLock);
-  m_reporter.ReportInfo(fmt::format(
+  m_info(fmt::format(
       "No order is stored for iteration {} of loop {} in interview {}: its Ordre is left empty "
       "(further such iterations are not reported)",
       loopValue, loopQuestion, interviewId));
@@ -255,11 +252,10 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
         hasLastColumn ? fmt::format("{};{}", lastQuestion, lastDataOrder) : std::string();
     const std::string loopFieldsReference =
         fmt::format("{};{}", reference.questionId, reference.dataOrder);
-    std::lock_guard<std::mutex> lock(m_progressLock);
-    m_reporter.ReportError("Error while trying to write data in the target Zuv file");
-    m_reporter.ReportError(FormatErrorReport("CExporter::ExportFromSqlNew", e) + "\n");
-    m_reporter.ReportError(fmt::sprintf("Last column exported: %s\n", lastColumn));
-    m_reporter.ReportError(
+    m_error("Error while trying to write data in the target Zuv file");
+    m_error(FormatErrorReport("CExporter::ExportFromSqlNew", e) + "\n");
+    m_error(fmt::sprintf("Last column exported: %s\n", lastColumn));
+    m_error(
         fmt::sprintf("Question refernce used for loop fields: %s\n", loopFieldsReference));
     return false;
   }

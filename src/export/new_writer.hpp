@@ -2,7 +2,7 @@
 // The new-layout write side: pivots each batch's interview tree into one
 // target row per interview and loop iteration.
 #include <cstdint>
-#include <mutex>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -12,7 +12,6 @@
 
 namespace zx {
 
-class CProgressReporterBase;
 class CQuestionnaire;
 class CZuvRecordset;
 
@@ -26,16 +25,20 @@ class CZuvRecordset;
 // one: a node's own answers are written (and their orders recorded) before
 // its sub-loops. An order that is not known when the iteration is written
 // leaves its Ordre empty, which is reported once.
+// A write error was reported; the export ends with failure.
+struct CWriteFailed {};
+
 class CNewLayoutWriter {
  public:
-  CNewLayoutWriter(const CQuestionnaire& questionnaire, CProgressReporterBase& reporter,
-                   std::mutex& progressLock);
+  using Report = std::function<void(const std::string&)>;
+  // `info` and `error` report under the exporter's progress lock.
+  CNewLayoutWriter(const CQuestionnaire& questionnaire, Report info, Report error);
 
   // REQUIRES: `table` is the open "ORV Reponse<tableNumber>" and outlives EndTable().
   void BeginTable(CZuvRecordset& table, int32_t tableNumber);
   // Writes one target row per node holding answers: a node's own answers
   // give one row at its level, each deeper iteration its own rows. Returns
-  // false after reporting a write error (under the progress lock); the
+  // false after reporting a write error; the
   // values of `batch` may have been moved out. Throws CMissingSourceColumn
   // when a column the rows need is absent.
   bool WriteBatch(NewLayoutBatch& batch);
@@ -62,8 +65,8 @@ class CNewLayoutWriter {
   void ReportUnknownOrder(int32_t interviewId, int32_t loopQuestion, int32_t loopValue);
 
   const CQuestionnaire& m_questionnaire;
-  CProgressReporterBase& m_reporter;
-  std::mutex& m_progressLock;
+  Report m_info;
+  Report m_error;
 
   CZuvRecordset* m_table = nullptr;
   int32_t m_tableNumber = 0;
