@@ -1,0 +1,67 @@
+#include "support/sqlite_file.hpp"
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace zx::test {
+namespace {
+
+struct CCloseDb {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using DbHandle = std::unique_ptr<sqlite3, CCloseDb>;
+
+DbHandle Open(const std::string& path) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open(path.c_str(), &db);
+  DbHandle handle(db);
+  if (rc != SQLITE_OK) throw std::runtime_error("cannot open " + path);
+  sqlite3_busy_timeout(db, 5000);
+  return handle;
+}
+
+}  // namespace
+
+void ExecSql(const std::string& path, const std::string& sql) {
+  DbHandle db = Open(path);
+  char* error = nullptr;
+  if (sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    const std::string message = error != nullptr ? error : "unknown error";
+    sqlite3_free(error);
+    throw std::runtime_error(message + " in: " + sql);
+  }
+}
+
+std::vector<std::vector<CValue>> QuerySql(const std::string& path, const std::string& sql) {
+  DbHandle db = Open(path);
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    throw std::runtime_error(std::string(sqlite3_errmsg(db.get())) + " in: " + sql);
+  }
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+  std::vector<std::vector<CValue>> rows;
+  int rc;
+  while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+    std::vector<CValue>& row = rows.emplace_back();
+    for (int c = 0; c < sqlite3_column_count(raw); ++c) {
+      switch (sqlite3_column_type(raw, c)) {
+        case SQLITE_INTEGER: row.push_back(CValue::FromInt64(sqlite3_column_int64(raw, c))); break;
+        case SQLITE_FLOAT: row.push_back(CValue::FromDouble(sqlite3_column_double(raw, c))); break;
+        case SQLITE_NULL: row.emplace_back(); break;
+        default:
+          row.push_back(CValue::FromText(
+              reinterpret_cast<const char*>(sqlite3_column_text(raw, c))));
+      }
+    }
+  }
+  if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db.get()));
+  return rows;
+}
+
+std::string SqliteConnectString(const std::string& path) {
+  return "Driver=SQLite3;Database=" + path + ";StepAPI=1";
+}
+
+}  // namespace zx::test

@@ -1,0 +1,21 @@
+#pragma once
+// Reads and writes SQLite files through SQLite itself, so that tests check the
+// exporter's files and set up its sources without its own code.
+#include <string>
+#include <vector>
+
+#include "platform/value.hpp"
+
+namespace zx::test {
+
+// Runs `sql` (one or more statements) on the file, creating it when absent.
+// Throws std::runtime_error with SQLite's message on failure.
+void ExecSql(const std::string& path, const std::string& sql);
+
+// Every row of `sql`: integers as Int64, reals as Double, texts as Text, NULL.
+std::vector<std::vector<CValue>> QuerySql(const std::string& path, const std::string& sql);
+
+// "Driver=SQLite3;Database=PATH;StepAPI=1".
+std::string SqliteConnectString(const std::string& path);
+
+}  // namespace zx::test
