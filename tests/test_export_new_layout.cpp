@@ -155,7 +155,7 @@ class NewLayoutExport : public ::testing::Test {
 
     std::set<RowKey> seen;
     const auto tableCount =
-        test::QuerySql(target, "SELECT count(*) FROM sqlite_master WHERE name LIKE 'ORV Reponse%'")
+        test::QuerySql(target, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name LIKE 'ORV Reponse%'")
             .at(0)
             .at(0)
             .Int64();
@@ -287,10 +287,12 @@ TEST_F(NewLayoutExport, ReadFailureIsReportedAndEndsTheExport) {
   EXPECT_EQ(m_errors[0].rfind("Error at CExporter::ReadTableFromSqlNew\n", 0), 0u);
   EXPECT_FALSE(std::filesystem::exists(target));
 
-  test::ExecSql(db, "ALTER TABLE Orvix0012Data RENAME COLUMN DataOrder TO Position");
+  test::ExecSql(db, "UPDATE Orvix0012Data SET LoopID1 = NULL WHERE LoopID1 = 'abc';"
+                    "ALTER TABLE Orvix0012Data RENAME COLUMN Duration TO Spent");
   EXPECT_EQ(Export(zuv, db, target, reporter), 1);
-  EXPECT_EQ(m_errors, (std::vector<std::string>{"CExporter::ReadTableFromSqlNew",
-                                                "The source rows have no column DataOrder"}));
+  EXPECT_EQ(m_errors, (std::vector<std::string>{"CExporter::ExportFromSqlNew",
+                                                "The source rows have no column Duration"}));
+  EXPECT_FALSE(std::filesystem::exists(target));
 }
 
 TEST_F(NewLayoutExport, TheProgramExportsTheSame) {

@@ -119,7 +119,7 @@ CInterviewRangePlan::CInterviewRangePlan(const CNewLayoutCounts& counts) {
     const int32_t rowsPerInterview = std::max(counts.rowCount / counts.interviewCount, 1);
     m_step = TargetRowsPerBatch / rowsPerInterview;
   }
-  if (counts.minInterviewId && counts.maxInterviewId) {
+  if (counts.interviewCount > 0 && counts.minInterviewId && counts.maxInterviewId) {
     m_next = *counts.minInterviewId;
     m_last = *counts.maxInterviewId;
   }
