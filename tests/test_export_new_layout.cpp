@@ -191,7 +191,7 @@ class NewLayoutExport : public ::testing::Test {
             const CElementRow& e = elements.at(LeadingInt(name));
             if (e.typeElement == 1 && e.typeQuestion == 1) want = CValue::FromInt64(-2);
           }
-          EXPECT_EQ(row[c], want) << table << " Cle1 " << keys[0] << " Cle2 " << keys[1]
+          EXPECT_PRED2(test::SameValue, row[c], want) << table << " Cle1 " << keys[0] << " Cle2 " << keys[1]
                                   << " field " << name;
         }
       }
@@ -208,7 +208,10 @@ class NewLayoutExport : public ::testing::Test {
     std::map<int64_t, std::vector<CValue>> byId;
     for (const auto& r : source) byId[r[0].Int64()] = r;
     ASSERT_FALSE(interviews.empty());
-    for (const auto& r : interviews) EXPECT_EQ(r, byId.at(r[0].Int64()));
+    for (const auto& r : interviews) {
+      const auto& want = byId.at(r[0].Int64());
+      for (size_t c = 0; c < r.size(); ++c) EXPECT_PRED2(test::SameValue, r[c], want[c]) << c;
+    }
   }
 
   static test::CTempDir* s_dir;

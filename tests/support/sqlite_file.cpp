@@ -2,8 +2,27 @@
 
 #include <sqlite3.h>
 
+#include <cmath>
 #include <memory>
 #include <stdexcept>
+
+namespace zx {
+
+void PrintTo(const CValue& value, std::ostream* out) {
+  switch (value.GetType()) {
+    case CValue::Type::Null: *out << "NULL"; break;
+    case CValue::Type::Double: *out << "double " << value.Double(); break;
+    case CValue::Type::Text: *out << "text '" << value.Text() << "'"; break;
+    default:
+      try {
+        *out << "int " << value.ToText();
+      } catch (...) {
+        *out << "(type " << int(value.GetType()) << ")";
+      }
+  }
+}
+
+}  // namespace zx
 
 namespace zx::test {
 namespace {
@@ -58,6 +77,13 @@ std::vector<std::vector<CValue>> QuerySql(const std::string& path, const std::st
   }
   if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db.get()));
   return rows;
+}
+
+bool SameValue(const CValue& a, const CValue& b) {
+  if (a.GetType() == CValue::Type::Double && b.GetType() == CValue::Type::Double) {
+    return std::fabs(a.Double() - b.Double()) <= 1e-15 * std::fmax(1.0, std::fabs(a.Double()));
+  }
+  return a == b;
 }
 
 std::string SqliteConnectString(const std::string& path) {

@@ -1,10 +1,16 @@
 #pragma once
 // Reads and writes SQLite files through SQLite itself, so that tests check the
 // exporter's files and set up its sources without its own code.
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/value.hpp"
+
+namespace zx {
+// Test output: the type and the value.
+void PrintTo(const CValue& value, std::ostream* out);
+}  // namespace zx
 
 namespace zx::test {
 
@@ -14,6 +20,9 @@ void ExecSql(const std::string& path, const std::string& sql);
 
 // Every row of `sql`: integers as Int64, reals as Double, texts as Text, NULL.
 std::vector<std::vector<CValue>> QuerySql(const std::string& path, const std::string& sql);
+
+// Equal, doubles allowed one part in 10^15 (the ODBC driver passes them as text).
+bool SameValue(const CValue& a, const CValue& b);
 
 // "Driver=SQLite3;Database=PATH;StepAPI=1".
 std::string SqliteConnectString(const std::string& path);
