@@ -11,6 +11,7 @@ namespace {
 po::options_description MakeDescription() {
   po::options_description desc("Options");
   // Each valued option takes exactly one token: no implicit value, not composing.
+  // clang-format off
   desc.add_options()
       ("help,?", "prints this help")
       ("source", po::value<std::string>()->required(), "path of the source ZUV file")
@@ -31,6 +32,7 @@ po::options_description MakeDescription() {
        "filter export on interview maximum starting date, format dd/mm/yyyy, exclusive")
       ("endpause", po::value<std::string>()->default_value("PAUSE"),
        "pause behaviour at the end of export: PAUSE or UNPAUSE");
+  // clang-format on
   return desc;
 }
 
@@ -38,14 +40,12 @@ po::options_description MakeDescription() {
 // long_allow_next | short_allow_adjacent | short_allow_next | allow_sticky |
 // allow_long_disguise (0x11FB); no allow_guessing, so names are never
 // abbreviated, and no case-insensitive flags.
-constexpr int kStyle = po::command_line_style::allow_long | po::command_line_style::allow_short |
-                       po::command_line_style::allow_slash_for_short |
-                       po::command_line_style::long_allow_adjacent |
-                       po::command_line_style::long_allow_next |
-                       po::command_line_style::short_allow_adjacent |
-                       po::command_line_style::short_allow_next |
-                       po::command_line_style::allow_sticky |
-                       po::command_line_style::allow_long_disguise;
+constexpr int kStyle =
+    po::command_line_style::allow_long | po::command_line_style::allow_short |
+    po::command_line_style::allow_slash_for_short | po::command_line_style::long_allow_adjacent |
+    po::command_line_style::long_allow_next | po::command_line_style::short_allow_adjacent |
+    po::command_line_style::short_allow_next | po::command_line_style::allow_sticky |
+    po::command_line_style::allow_long_disguise;
 static_assert(kStyle == 0x11FB);
 
 std::string TextOr(const po::variables_map& map, const char* name, const char* otherwise) {

@@ -24,10 +24,10 @@ constexpr const char* kUsage =
 int RunExport(const CProgramOptions& options, const char* programName) {
   std::unique_ptr<CExporter> exporter;
   try {
-    exporter = std::make_unique<CExporter>(
-        options.source, options.format, options.connectString, options.id, options.target,
-        options.progress, options.pipe, options.completion, options.minStartDate,
-        options.maxStartDate);
+    exporter =
+        std::make_unique<CExporter>(options.source, options.format, options.connectString,
+                                    options.id, options.target, options.progress, options.pipe,
+                                    options.completion, options.minStartDate, options.maxStartDate);
   } catch (const std::invalid_argument& e) {
     fmt::print(stdout, "Error: {}\n", e.what());
     fmt::print(stdout, kUsage, programName);

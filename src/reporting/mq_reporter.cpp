@@ -8,8 +8,8 @@ namespace zx {
 
 CBoostMqProgressReporter::CBoostMqProgressReporter(std::string queueName, int fullQueueWaitMs)
     : m_queueName(std::move(queueName)), m_fullQueueWaitMs(fullQueueWaitMs) {
-  m_queue = CMessageQueue::OpenOrCreate(ToLocaleCharset(m_queueName), kMaxMessages,
-                                        kMaxMessageSize);
+  m_queue =
+      CMessageQueue::OpenOrCreate(ToLocaleCharset(m_queueName), kMaxMessages, kMaxMessageSize);
 }
 
 CBoostMqProgressReporter::~CBoostMqProgressReporter() {
@@ -51,8 +51,8 @@ void CBoostMqProgressReporter::Send(std::string_view bytes) noexcept {
       cut.back() = '\n';
       bytes = cut;
     }
-    const bool sent = m_queue->Send(bytes.data(), bytes.size(),
-                                    m_readerStalled ? 0 : m_fullQueueWaitMs);
+    const bool sent =
+        m_queue->Send(bytes.data(), bytes.size(), m_readerStalled ? 0 : m_fullQueueWaitMs);
     m_readerStalled = !sent;
   } catch (...) {
     // A report never fails the export.

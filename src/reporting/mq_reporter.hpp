@@ -24,8 +24,7 @@ class CBoostMqProgressReporter : public CProgressReporterBase {
 
   // Opens the queue `queueName` with its own limits, or creates it. Throws
   // CExportError when neither works (an invalid name, for example).
-  explicit CBoostMqProgressReporter(std::string queueName,
-                                    int fullQueueWaitMs = kFullQueueWaitMs);
+  explicit CBoostMqProgressReporter(std::string queueName, int fullQueueWaitMs = kFullQueueWaitMs);
   // Removes the queue by name, whoever created it: the reader sees the end.
   ~CBoostMqProgressReporter() override;
 

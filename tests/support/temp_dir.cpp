@@ -12,8 +12,8 @@ namespace zx::test {
 
 CTempDir::CTempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/zuvtest.XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zuvtest.XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (::mkdtemp(buffer.data()) == nullptr) {
@@ -27,8 +27,6 @@ CTempDir::~CTempDir() {
   std::filesystem::remove_all(m_path, ec);
 }
 
-std::string CTempDir::file(std::string_view name) const {
-  return m_path + "/" + std::string(name);
-}
+std::string CTempDir::file(std::string_view name) const { return m_path + "/" + std::string(name); }
 
 }  // namespace zx::test

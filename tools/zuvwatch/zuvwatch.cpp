@@ -147,11 +147,10 @@ int WatchQueue(const Arguments& args) {
     }
     // The exporter removes the name when it ends; what it sent stays
     // readable through our own view of the queue.
-    const bool senderDone = (child.Exists() && child.Ended()) ||
-                            !zx::CMessageQueue::Exists(args.queue);
-    const bool idle = args.idleExitMs >= 0 &&
-                      std::chrono::steady_clock::now() - idleSince >=
-                          std::chrono::milliseconds(args.idleExitMs);
+    const bool senderDone =
+        (child.Exists() && child.Ended()) || !zx::CMessageQueue::Exists(args.queue);
+    const bool idle = args.idleExitMs >= 0 && std::chrono::steady_clock::now() - idleSince >=
+                                                  std::chrono::milliseconds(args.idleExitMs);
     if (senderDone || idle) break;
   }
   while (queue->Receive(message, 0)) show();

@@ -51,8 +51,8 @@ std::unique_ptr<CMessageQueue> CMessageQueue::Create(const std::string& name, si
   Remove(name);
   auto impl = std::make_unique<Impl>();
   try {
-    impl->queue = std::make_unique<bip::message_queue>(bip::create_only, name.c_str(),
-                                                       maxMessages, maxMessageSize);
+    impl->queue = std::make_unique<bip::message_queue>(bip::create_only, name.c_str(), maxMessages,
+                                                       maxMessageSize);
   } catch (const bip::interprocess_exception& e) {
     Rethrow(name, e);
   }

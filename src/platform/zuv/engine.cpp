@@ -131,8 +131,10 @@ std::string QuoteIdentifier(std::string_view name) {
 }
 
 std::string StripBrackets(std::string_view name) {
-  while (!name.empty() && std::isspace(static_cast<unsigned char>(name.front()))) name.remove_prefix(1);
-  while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.remove_suffix(1);
+  while (!name.empty() && std::isspace(static_cast<unsigned char>(name.front())))
+    name.remove_prefix(1);
+  while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back())))
+    name.remove_suffix(1);
   if (name.size() >= 2 && name.front() == '[' && name.back() == ']') {
     name = name.substr(1, name.size() - 2);
   }
@@ -152,8 +154,8 @@ std::string FirstKeyword(std::string_view sql) {
 // What a one-table SELECT reads from, found by a small scan that respects
 // quotes, brackets and parentheses.
 struct CSelectShape {
-  std::string table;        // empty when the FROM clause is not one plain table
-  size_t afterSelect = 0;   // offset just after the SELECT keyword
+  std::string table;       // empty when the FROM clause is not one plain table
+  size_t afterSelect = 0;  // offset just after the SELECT keyword
   bool distinct = false;
 };
 
@@ -165,7 +167,8 @@ CSelectShape ScanSelect(std::string_view sql) {
   };
   auto readWord = [&] {
     size_t start = i;
-    while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_')) ++i;
+    while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_'))
+      ++i;
     return FoldAscii(sql.substr(start, i - start));
   };
   auto skipQuoted = [&](char close) {
@@ -226,7 +229,8 @@ CSelectShape ScanSelect(std::string_view sql) {
     }
   } else {
     size_t start = i;
-    while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_')) ++i;
+    while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_'))
+      ++i;
     table = std::string(sql.substr(start, i - start));
   }
   skipSpace();
@@ -234,8 +238,8 @@ CSelectShape ScanSelect(std::string_view sql) {
   save = i;
   std::string next = readWord();
   if (i < sql.size() && sql[save] == ',') return shape;
-  if (next == "join" || next == "inner" || next == "left" || next == "cross" ||
-      next == "natural" || next == "right" || next == "full") {
+  if (next == "join" || next == "inner" || next == "left" || next == "cross" || next == "natural" ||
+      next == "right" || next == "full") {
     return shape;
   }
   shape.table = std::move(table);
@@ -351,6 +355,10 @@ struct CZuvDatabase::Impl {
   std::shared_ptr<CZuvEngineState> m_engine;
   std::vector<CZuvRecordset::Impl*> m_recordsets;
   int m_writesSinceCommit = 0;
+  // Set once SQLite has rolled back rows the caller was told were stored:
+  // every later write, commit and Close fails with it, so that no caller
+  // tolerating write errors can carry on as if the file were complete.
+  std::optional<CExportError> m_lostWrites;
 
   sqlite3* Handle() const {
     if (!m_db) ThrowEngine(codes::kEngineError, "The database '" + m_path + "' is closed.");
@@ -369,6 +377,7 @@ struct CZuvDatabase::Impl {
   bool InTransaction() const { return m_db && sqlite3_get_autocommit(m_db.get()) == 0; }
 
   void BeginWrite() {
+    if (m_lostWrites) throw *m_lostWrites;
     if (InTransaction()) return;
     if (int rc = sqlite3_exec(Handle(), "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
       ThrowSqlite(rc, m_db.get(), "starting a transaction");
@@ -376,12 +385,24 @@ struct CZuvDatabase::Impl {
     m_writesSinceCommit = 0;
   }
 
+  // Called after a write has succeeded. A periodic commit that fails while
+  // the transaction stays open is retried later (at the next period, Idle or
+  // Close): the write itself is stored, so the caller must not see it fail
+  // and write the row twice. A commit that lost the transaction throws.
   void NoteWrites(int rows) {
     m_writesSinceCommit += std::max(rows, 1);
-    if (m_writesSinceCommit >= kRowsPerTransaction) Commit();
+    if (m_writesSinceCommit < kRowsPerTransaction || !InTransaction()) return;
+    if (sqlite3_exec(m_db.get(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+      m_writesSinceCommit = 0;
+    } else if (!InTransaction()) {
+      FailWrite(SQLITE_ERROR, true, "committing to '" + m_path + "'");
+    } else {
+      m_writesSinceCommit = 0;  // the rows stay pending; the next period tries again
+    }
   }
 
   void Commit() {
+    if (m_lostWrites) throw *m_lostWrites;
     if (!InTransaction()) {
       m_writesSinceCommit = 0;
       return;
@@ -401,9 +422,11 @@ struct CZuvDatabase::Impl {
     if (wasInTransaction && !InTransaction()) {
       const int lost = m_writesSinceCommit;
       m_writesSinceCommit = 0;
-      ThrowEngine(codes::kEngineError,
-                  message + " (" + std::string(context) + "; the transaction was rolled back and " +
-                      std::to_string(lost) + " uncommitted row(s) were lost)");
+      m_lostWrites.emplace(codes::kEngineError, kSource,
+                           message + " (" + std::string(context) +
+                               "; the transaction was rolled back and " + std::to_string(lost) +
+                               " uncommitted row(s) were lost)");
+      throw *m_lostWrites;
     }
     ThrowSqlite(rc, message, context);
   }
@@ -513,9 +536,9 @@ struct CZuvRecordset::Impl {
       columns += QuoteIdentifier(m_fieldColumns[i]);
       values += '?';
     });
-    std::string sql = "INSERT INTO " + QuoteIdentifier(m_table) +
-                      (columns.empty() ? " DEFAULT VALUES"
-                                       : " (" + columns + ") VALUES (" + values + ")");
+    std::string sql =
+        "INSERT INTO " + QuoteIdentifier(m_table) +
+        (columns.empty() ? " DEFAULT VALUES" : " (" + columns + ") VALUES (" + values + ")");
     auto [it, inserted] = m_insertCache.emplace(std::string(key), Db().Prepare(sql));
     return it->second.get();
   }
@@ -534,7 +557,8 @@ struct CZuvRecordset::Impl {
     const bool wasInTransaction = db.InTransaction();
     rc = sqlite3_step(stmt);
     sqlite3_reset(stmt);  // also releases the values bound without a copy
-    if (rc != SQLITE_DONE) db.FailWrite(rc, wasInTransaction, std::string(what) + " '" + m_table + "'");
+    if (rc != SQLITE_DONE)
+      db.FailWrite(rc, wasInTransaction, std::string(what) + " '" + m_table + "'");
   }
 
   void UpdateEdited() {
@@ -544,8 +568,8 @@ struct CZuvRecordset::Impl {
       assignments += QuoteIdentifier(m_fieldColumns[i]) + "=?";
     });
     if (assignments.empty()) return;
-    StatementPtr stmt = Db().Prepare("UPDATE " + QuoteIdentifier(m_table) + " SET " +
-                                     assignments + " WHERE _rowid_=?");
+    StatementPtr stmt = Db().Prepare("UPDATE " + QuoteIdentifier(m_table) + " SET " + assignments +
+                                     " WHERE _rowid_=?");
     const int rowidParameter = sqlite3_bind_parameter_count(stmt.get());
     sqlite3_bind_int64(stmt.get(), rowidParameter, m_rowids[m_position]);
     RunWrite(stmt.get(), "updating a row of");
@@ -590,7 +614,10 @@ void CZuvDatabase::Impl::Close() {
   try {
     Commit();
   } catch (const CExportError& e) {
-    failure = e;
+    failure = m_lostWrites
+                  ? e
+                  : CExportError(e.Code(), e.Source(),
+                                 e.Description() + "; the uncommitted rows were not stored");
     sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
   m_db.reset();
@@ -617,7 +644,8 @@ void CZuvDatabase::Execute(const std::string& sql) {
   const char* tail = nullptr;
   StatementPtr stmt = m_impl->Prepare(sql, &tail);
   std::string_view rest(tail, sql.data() + sql.size() - tail);
-  if (!stmt) ThrowEngine(codes::kSyntaxError, "The statement is empty. (in: " + Abbreviated(sql) + ")");
+  if (!stmt)
+    ThrowEngine(codes::kSyntaxError, "The statement is empty. (in: " + Abbreviated(sql) + ")");
   // One statement only: a second one would run unseen by the caller.
   {
     StatementPtr next = m_impl->Prepare(rest);
@@ -654,7 +682,8 @@ std::unique_ptr<CZuvRecordset> CZuvDatabase::OpenRecordset(const std::string& ta
 
   auto canonicalTable = [&](const std::string& name) -> std::string {
     StatementPtr stmt = m_impl->Prepare(
-        "SELECT name FROM sqlite_schema WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE");
+        "SELECT name FROM sqlite_schema WHERE type IN ('table','view') AND name = ?1 COLLATE "
+        "NOCASE");
     sqlite3_bind_text(stmt.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
     if (sqlite3_step(stmt.get()) != SQLITE_ROW) return {};
     return reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
@@ -692,8 +721,8 @@ std::unique_ptr<CZuvRecordset> CZuvDatabase::OpenRecordset(const std::string& ta
       const std::string rowid = rowidName(rs->m_table);
       if (!rowid.empty()) {
         // With the rowid in front, Edit can find the current row again.
-        const std::string rewritten = "SELECT " + rowid + "," +
-                                      tableOrSelect.substr(shape.afterSelect);
+        const std::string rewritten =
+            "SELECT " + rowid + "," + tableOrSelect.substr(shape.afterSelect);
         sqlite3_stmt* raw = nullptr;
         if (sqlite3_prepare_v2(db, rewritten.c_str(), -1, &raw, nullptr) == SQLITE_OK && raw) {
           stmt.reset(raw);
@@ -715,8 +744,8 @@ std::unique_ptr<CZuvRecordset> CZuvDatabase::OpenRecordset(const std::string& ta
       names.emplace_back(sqlite3_column_name(stmt.get(), i));
       const char* table = sqlite3_column_table_name(stmt.get(), i);
       const char* origin = sqlite3_column_origin_name(stmt.get(), i);
-      const bool fromTable = table != nullptr && origin != nullptr &&
-                             FoldAscii(table) == FoldAscii(rs->m_table);
+      const bool fromTable =
+          table != nullptr && origin != nullptr && FoldAscii(table) == FoldAscii(rs->m_table);
       columns.emplace_back(fromTable ? origin : "");
     }
     rs->InitFields(std::move(names), std::move(columns));
@@ -762,8 +791,10 @@ std::vector<CZuvDatabase::CColumn> CZuvDatabase::Columns(const std::string& tabl
     column.notNull = sqlite3_column_int(stmt.get(), 2) != 0;
     columns.push_back(std::move(column));
   }
-  if (rc != SQLITE_DONE) ThrowSqlite(rc, m_impl->m_db.get(), "reading the columns of '" + table + "'");
-  if (columns.empty()) ThrowEngine(codes::kTableNotFound, "Could not find the table '" + table + "'.");
+  if (rc != SQLITE_DONE)
+    ThrowSqlite(rc, m_impl->m_db.get(), "reading the columns of '" + table + "'");
+  if (columns.empty())
+    ThrowEngine(codes::kTableNotFound, "Could not find the table '" + table + "'.");
   return columns;
 }
 
@@ -845,7 +876,8 @@ void CZuvRecordset::SetField(int index, CValue value) {
     ThrowEngine(codes::kEngineError, "Update or CancelUpdate without AddNew or Edit.");
   }
   if (rs.m_fieldColumns[index].empty()) {
-    ThrowEngine(codes::kEngineError, "The field '" + rs.m_fieldNames[index] + "' cannot be updated.");
+    ThrowEngine(codes::kEngineError,
+                "The field '" + rs.m_fieldNames[index] + "' cannot be updated.");
   }
   rs.m_pending[index] = std::move(value);
   rs.m_setMask[index / 64] |= uint64_t{1} << (index % 64);
@@ -860,7 +892,8 @@ void CZuvRecordset::SetField(std::string_view name, CValue value) {
     ThrowEngine(codes::kEngineError, "Update or CancelUpdate without AddNew or Edit.");
   }
   if (rs.m_fieldColumns[index].empty()) {
-    ThrowEngine(codes::kEngineError, "The field '" + rs.m_fieldNames[index] + "' cannot be updated.");
+    ThrowEngine(codes::kEngineError,
+                "The field '" + rs.m_fieldNames[index] + "' cannot be updated.");
   }
   rs.m_pending[index] = std::move(value);
   rs.m_setMask[index / 64] |= uint64_t{1} << (index % 64);
@@ -908,7 +941,8 @@ std::unique_ptr<CZuvDatabase> CZuvEngine::OpenDatabase(const std::string& path, 
     ThrowEngine(codes::kFileNotFound, "Could not find file '" + path + "'.");
   }
   if (!std::filesystem::is_regular_file(status)) {
-    ThrowEngine(codes::kNotADatabase, "'" + path + "' is not a ZUV database file (not a regular file).");
+    ThrowEngine(codes::kNotADatabase,
+                "'" + path + "' is not a ZUV database file (not a regular file).");
   }
   auto impl = std::make_unique<CZuvDatabase::Impl>();
   impl->m_path = path;
@@ -985,7 +1019,8 @@ void CZuvEngine::CompactDatabase(const std::string& from, const std::string& to)
     ThrowEngine(codes::kFileNotFound, "Could not find file '" + from + "'.");
   }
   if (to.empty() || std::filesystem::exists(std::filesystem::symlink_status(to, ec))) {
-    ThrowEngine(codes::kEngineError, "Could not compact into '" + to + "': the file already exists.");
+    ThrowEngine(codes::kEngineError,
+                "Could not compact into '" + to + "': the file already exists.");
   }
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(AbsolutePath(from).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
@@ -1009,7 +1044,8 @@ void CZuvEngine::CompactDatabase(const std::string& from, const std::string& to)
     // Only a file this call created is removed: `to` did not exist before.
     std::filesystem::remove(to, ec);
     if ((step & 0xff) == SQLITE_NOTADB) {
-      ThrowEngine(codes::kNotADatabase, "'" + from + "' is not a ZUV database file (" + message + ").");
+      ThrowEngine(codes::kNotADatabase,
+                  "'" + from + "' is not a ZUV database file (" + message + ").");
     }
     ThrowSqlite(step, message, "compacting '" + from + "' into '" + to + "'");
   }

@@ -19,8 +19,11 @@ class CZuvRecordset;
 struct CZuvEngineState;
 
 // An open ZUV file. Writes are grouped into transactions behind the scenes
-// (committed every few thousand rows, on Close and before Idle); a crash
-// leaves the file consistent. Thread: one thread at a time.
+// (committed every 10,000 rows, before DDL, on Close and on Idle); a crash
+// leaves the file consistent, holding the rows of the last commit. Reads see
+// the rows written so far. If SQLite ever rolls back rows that were already
+// reported stored (a full disk can), every later write, Idle and Close throw
+// kEngineError naming the loss. Thread: one thread at a time.
 class CZuvDatabase {
  public:
   ~CZuvDatabase();  // closes, committing pending writes; never throws
@@ -78,7 +81,8 @@ class CZuvRecordset {
   // Bool is stored as 1/0, DateTime as ISO text "YYYY-MM-DD HH:MM:SS".
   void SetField(int index, CValue value);
   void SetField(std::string_view name, CValue value);
-  void Update();  // stores the pending record; the record stays pending on failure until AddNew/Close
+  // Stores the pending record; on failure it stays pending until AddNew/Close.
+  void Update();
   void Close();
 
  private:

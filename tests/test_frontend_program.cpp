@@ -1,0 +1,225 @@
+// The program as an operator or a controlling program sees it: the real
+// binary, its output, its exit status and its pause.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/ipc/message_queue.hpp"
+#include "support/process.hpp"
+
+namespace zx {
+namespace {
+
+using test::CProcessResult;
+using test::RunProcess;
+
+const std::string kPause = "Press any key to continue . . . \n";
+const std::string kParameterError = "Error with the program's parameters: ";
+
+std::string Usage() {
+  return std::string("Usage: ") + ZUVEXPORT_BIN +
+         " [ZuvSource] [SqlFormat] [ConnectString] [SurveyID] [ZuvTarget] [ProgressReportMode]"
+         " [ProgressPipeName] [CompletedFilter]";
+}
+
+CProcessResult RunExporter(std::vector<std::string> args) {
+  return RunProcess(ZUVEXPORT_BIN, args);
+}
+
+// The required options with a source that does not exist, so the export
+// itself fails whatever the layouts do with it.
+std::vector<std::string> Required(const test::CTempDir& dir, const std::string& format = "NEW") {
+  return {"--source",
+          dir.File("missing.zuv"),
+          "--format",
+          format,
+          "--connectstring",
+          "Driver=SQLite3;Database=" + dir.File("missing.db"),
+          "--id",
+          "1",
+          "--target",
+          dir.File("target.zuv")};
+}
+
+std::vector<std::string> With(std::vector<std::string> args,
+                              std::initializer_list<std::string> more) {
+  args.insert(args.end(), more);
+  return args;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+TEST(FrontendProgram, ParameterErrorsPauseAndFail) {
+  {
+    // No arguments, and only positional texts: a required option is missing.
+    for (const auto& args : {std::vector<std::string>{},
+                             std::vector<std::string>{"a.zuv", "NEW", "cs", "1", "b.zuv"}}) {
+      auto r = RunExporter(args);
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.err.rfind(kParameterError, 0), 0u) << r.err;
+      EXPECT_NE(r.err.find("is required but missing"), std::string::npos) << r.err;
+      EXPECT_EQ(r.out, kPause);
+    }
+  }
+  {
+    // Names are exact: no other case, no abbreviation. UNPAUSE is read too late
+    // to spare the pause.
+    for (const char* name : {"--Source", "--sour", "--SOURCE"}) {
+      auto r = RunExporter({name, "x", "--endpause", "UNPAUSE"});
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.err, kParameterError + "unrecognised option '" + name + "'\n");
+      EXPECT_EQ(r.out, kPause);
+    }
+  }
+  {
+    test::CTempDir dir;
+    auto r = RunExporter(With(Required(dir), {"--id", "2"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind(kParameterError, 0), 0u);
+    EXPECT_NE(r.err.find("'--id' cannot be specified more than once"), std::string::npos) << r.err;
+    auto missingValue = RunExporter({"--source"});
+    EXPECT_EQ(missingValue.exitCode, 1);
+    EXPECT_EQ(missingValue.err.rfind(kParameterError, 0), 0u);
+  }
+}
+
+TEST(FrontendProgram, HelpListsTheOptionsInOrderAndFails) {
+  for (const char* ask : {"--help", "/?", "-help"}) {
+    auto r = RunExporter({ask, "--endpause", "UNPAUSE"});
+    EXPECT_EQ(r.exitCode, 1) << ask;
+    EXPECT_TRUE(r.err.empty());
+    ASSERT_EQ(r.out.rfind("Options:\n", 0), 0u) << r.out;
+    EXPECT_TRUE(EndsWith(r.out, "\n\n" + kPause)) << r.out;
+    size_t at = 0;
+    for (const char* option :
+         {"-? [ --help ]", "prints this help", "--source arg", "--format arg",
+          "--connectstring arg", "--id arg", "--target arg", "--progress arg (=CONSOLE)",
+          "--pipe arg", "--completion arg", "--minstartdate arg", "--maxstartdate arg",
+          "--endpause arg (=PAUSE)"}) {
+      const size_t found = r.out.find(option, at);
+      ASSERT_NE(found, std::string::npos) << option << " in order in\n" << r.out;
+      at = found;
+    }
+  }
+  {
+    // An unknown option wins over the help.
+    auto r = RunExporter({"--help", "--bogus"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, kParameterError + "unrecognised option '--bogus'\n");
+    EXPECT_EQ(r.out, kPause);
+  }
+}
+
+TEST(FrontendProgram, RejectedValuesPrintTheUsageLine) {
+  test::CTempDir dir;
+  {
+    auto r = RunExporter(With(Required(dir, "legacy"), {"--endpause", "UNPAUSE"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Error: Invalid Sql Format\n" + Usage());
+  }
+  {
+    // The format is checked first; the pause follows the usage line directly.
+    auto r = RunExporter(With(Required(dir, "Legacy"), {"--progress", "FILE"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Error: Invalid Sql Format\n" + Usage() + kPause);
+  }
+  {
+    auto r = RunExporter(With(Required(dir), {"--progress", "console", "--endpause", "UNPAUSE"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Error: Invalid Progress Report Mode\n" + Usage());
+  }
+  {
+    // A bad date stops the run before any reporter exists or the target is
+    // touched.
+    const std::string queue = test::UniqueName("zuvtest_dates_");
+    struct Case {
+      const char* option;
+      const char* text;
+    };
+    for (auto [option, text] :
+         {Case{"--minstartdate", "32/01/2014"}, Case{"--maxstartdate", "2014-01-31"},
+          Case{"--minstartdate", "1/1/14"}, Case{"--maxstartdate", "29/02/2015"}}) {
+      auto r = RunExporter(With(Required(dir), {option, text, "--progress", "BOOST_MQ", "--pipe",
+                                                queue, "--endpause", "UNPAUSE"}));
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.out, std::string("Error: Invalid ") + (option + 2) + " '" + text +
+                           "': expected a date as dd/mm/yyyy\n" + Usage());
+      EXPECT_FALSE(CMessageQueue::Exists(queue));
+      EXPECT_FALSE(std::filesystem::exists(dir.File("target.zuv")));
+    }
+  }
+}
+
+TEST(FrontendProgram, OptionFormsAndPositionalTextsAreAccepted) {
+  // Each form parses (no parameter error): the run goes on to the format check.
+  test::CTempDir dir;
+  const std::vector<std::string> rest = {"--connectstring", "cs",         "--id",   "1", "--target",
+                                         dir.File("t.zuv"), "--endpause", "UNPAUSE"};
+  for (const auto& form : {std::vector<std::string>{"-source", "x", "-format", "bad"},
+                           std::vector<std::string>{"/source", "x", "/format", "bad"},
+                           std::vector<std::string>{"--source=x", "--format=bad"},
+                           std::vector<std::string>{"--source", "x", "--format", "bad"},
+                           std::vector<std::string>{"positional", "--source", "x", "more",
+                                                    "--format", "bad", "texts"}}) {
+    std::vector<std::string> args = form;
+    args.insert(args.end(), rest.begin(), rest.end());
+    auto r = RunExporter(args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_EQ(r.out, "Error: Invalid Sql Format\n" + Usage());
+  }
+}
+
+TEST(FrontendProgram, FailedExportTimesAndPausesUnlessUnpaused) {
+  test::CTempDir dir;
+  {
+    auto r = RunExporter(Required(dir));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("The export took "), std::string::npos) << r.out;
+    EXPECT_TRUE(EndsWith(r.out, " ms\n" + kPause)) << r.out;
+  }
+  {
+    auto r = RunExporter(With(Required(dir, "LEGACY"), {"--endpause", "UNPAUSE"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("Error: "), std::string::npos) << r.out;
+    EXPECT_TRUE(EndsWith(r.out, " ms\n")) << r.out;
+    EXPECT_EQ(r.out.find("Press any key"), std::string::npos);
+  }
+  {
+    // A reporter that cannot be made is an export failure, without the duration.
+    auto r = RunExporter(With(Required(dir), {"--progress", "BOOST_MQ", "--endpause", "UNPAUSE"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Error: Export failed\n");
+    EXPECT_FALSE(r.err.empty());
+  }
+  {
+    // Nobody listens on the pipe: the export's own messages vanish, the front
+    // end's duration line stays.
+    auto r = RunExporter(With(Required(dir), {"--progress", "NAMED_PIPE", "--pipe",
+                                              dir.File("nobody"), "--endpause", "UNPAUSE"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.rfind("The export took ", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
+  }
+}
+
+TEST(FrontendProgram, ZuvwatchFollowsAnExportOnAQueue) {
+  test::CTempDir dir;
+  const std::string queue = test::UniqueName("zuvtest_watch_");
+  auto args = With({"--queue", queue, "--", ZUVEXPORT_BIN}, {});
+  auto exporter =
+      With(Required(dir), {"--progress", "BOOST_MQ", "--pipe", queue, "--endpause", "UNPAUSE"});
+  args.insert(args.end(), exporter.begin(), exporter.end());
+  auto r = RunProcess(ZUVWATCH_BIN, args);
+  EXPECT_EQ(r.exitCode, 1) << r.err;  // the exporter's status
+  EXPECT_NE(r.out.find("Error: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("The export took "), std::string::npos) << r.out;
+  EXPECT_FALSE(CMessageQueue::Exists(queue));
+}
+
+}  // namespace
+}  // namespace zx
