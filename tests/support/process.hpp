@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -66,6 +67,9 @@ class CTempDir {
   ~CTempDir();
   const std::string& Path() const { return m_path; }
   std::string File(const std::string& name) const { return m_path + "/" + name; }
+  // The same under the names the engine tests use.
+  const std::string& path() const { return m_path; }
+  std::string file(std::string_view name) const { return m_path + "/" + std::string(name); }
 
  private:
   std::string m_path;

@@ -14,21 +14,25 @@ namespace zx {
 
 enum class SqlDialect { SqlServer, Sqlite, Other };
 
-// One forward-only, read-only result. Rows are fetched from the driver in
-// blocks; the accessors read the current row. Thread: one thread at a time.
+// One forward-only, read-only result, positioned on its first row after
+// Execute. Rows are fetched from the driver in blocks; the accessors read the
+// current row. Thread: one thread at a time.
 class CSourceRecordset {
  public:
   virtual ~CSourceRecordset() = default;
   virtual bool IsEOF() const = 0;
+  // REQUIRES: !IsEOF(). Driver failures throw CExportError(codes::kFail).
   virtual void MoveNext() = 0;
   virtual int FieldCount() const = 0;
   // REQUIRES: 0 <= index < FieldCount().
   virtual const std::string& FieldName(int index) const = 0;
-  // REQUIRES: !IsEOF(), 0 <= index < FieldCount().
+  // REQUIRES: !IsEOF(), 0 <= index < FieldCount(). The reference stays valid
+  // until the next MoveNext or Close.
   virtual const CValue& FieldValue(int index) const = 0;
   // Position of the first field of that name (exact, case-sensitive), or -1.
   virtual int FieldIndex(std::string_view name) const = 0;
-  // Ends the statement; idempotent. Later calls other than Close are invalid.
+  // Ends the statement; idempotent. Afterwards IsEOF() is true; FieldCount,
+  // FieldName and FieldIndex still answer.
   virtual void Close() = 0;
 
   // By name; an unknown name throws CExportError codes::kMissingField
@@ -36,13 +40,15 @@ class CSourceRecordset {
   const CValue& FieldValue(std::string_view name) const;
 };
 
-// A source connection. Only one result may be open at a time (SQL Server
-// through FreeTDS allows one active statement): close or destroy a
-// recordset before the next Execute.
+// A source connection. Only one result is open at a time (SQL Server
+// through FreeTDS allows one active statement): Execute closes the previous
+// recordset of the connection if it is still open. A recordset may outlive
+// its connection object; the driver connection ends with the last of them.
 class CSourceConnection {
  public:
   virtual ~CSourceConnection() = default;
-  // Runs `sql` (unchanged) with the connection's query timeout.
+  // Runs `sql` (unchanged) with the connection's query timeout. Driver
+  // failures (syntax, missing table, ...) throw CExportError(codes::kFail).
   virtual std::unique_ptr<CSourceRecordset> Execute(const std::string& sql) = 0;
   virtual SqlDialect Dialect() const = 0;
 
@@ -57,7 +63,22 @@ class CSourceConnection {
 // Connects through unixODBC with SQLDriverConnect on `connectString`
 // unchanged; every statement gets `queryTimeoutSeconds`. Failures throw
 // CExportError(codes::kFail, driver component text, "[SQLSTATE] message").
+//
+// Values keep the source's types: SMALLINT and TINYINT Int16, INTEGER Int32,
+// BIGINT Int64, BIT Bool, REAL/FLOAT/DOUBLE/DECIMAL/NUMERIC Double, texts and
+// GUIDs Text (UTF-8), DATE/TIMESTAMP DateTime, binaries Binary. SQLite
+// sources are typed by value where their declared types cannot be trusted;
+// docs/source_database.md gives the rules.
 std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
                                                int queryTimeoutSeconds);
+
+struct COdbcOptions {
+  int queryTimeoutSeconds = 300;
+  // Reads every source in the driver's declared types and sizes, as SQL
+  // Server is read, SQLite included (tests and benchmarks of that path).
+  bool declaredTypes = false;
+};
+std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
+                                               const COdbcOptions& options);
 
 }  // namespace zx

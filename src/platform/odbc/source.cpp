@@ -1,0 +1,37 @@
+#include "platform/odbc/source.hpp"
+
+#include <fmt/format.h>
+
+#include "platform/error.hpp"
+
+namespace zx {
+
+const CValue& CSourceRecordset::FieldValue(std::string_view name) const {
+  const int index = FieldIndex(name);
+  if (index < 0) {
+    // ADO's text for the same failure, so that reports read as they always have.
+    throw CExportError(codes::kMissingField, "Source recordset",
+                       "Item cannot be found in the collection corresponding to the requested "
+                       "name or ordinal.");
+  }
+  return FieldValue(index);
+}
+
+CValue CSourceConnection::QueryScalar(const std::string& sql) {
+  std::unique_ptr<CSourceRecordset> recordset = Execute(sql);
+  CValue value;
+  if (!recordset->IsEOF() && recordset->FieldCount() > 0) value = recordset->FieldValue(0);
+  recordset->Close();
+  return value;
+}
+
+std::string CSourceConnection::DateBound(const CCalendarDate& date) const {
+  if (Dialect() == SqlDialect::Sqlite) {
+    // A SQLite source keeps date-times as 'YYYY-MM-DD HH:MM:SS' text, which
+    // compares in date order.
+    return fmt::format("'{:04}-{:02}-{:02} 00:00:00'", date.year, date.month, date.day);
+  }
+  return fmt::format("CONVERT(DATETIME, '{}', 103)", FormatDayMonthYear(date));
+}
+
+}  // namespace zx

@@ -1,0 +1,366 @@
+#include "surveylib/db_structure.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <set>
+
+#include <fmt/format.h>
+#include <fmt/printf.h>
+
+#include "platform/error.hpp"
+#include "platform/odbc/source.hpp"
+#include "platform/text.hpp"
+#include "platform/zuv/engine.hpp"
+#include "surveylib/interview_fields.hpp"
+#include "surveylib/questionnaire.hpp"
+
+namespace zx {
+namespace {
+
+// SQLite's default limit on the columns of one table.
+constexpr size_t kMaxColumns = 2000;
+constexpr int kSourceQueryTimeoutSeconds = 300;
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string QuoteIdentifier(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  return out + '"';
+}
+
+// "ORV Reponse<digits>", as SQLite compares table names (ignoring ASCII case).
+bool IsResponseTableName(std::string_view name) {
+  constexpr std::string_view kPrefix = "orv reponse";
+  const std::string lower = Lower(name);
+  if (lower.size() <= kPrefix.size() || lower.compare(0, kPrefix.size(), kPrefix) != 0)
+    return false;
+  return std::all_of(lower.begin() + kPrefix.size(), lower.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+const char* FieldType(const CQuestion& q) {
+  if (q.GetTypeElement() == 2) return "INTEGER";
+  switch (q.GetTypeQuestion()) {
+    case 1:
+    case 2: return "INTEGER";
+    case 3: return "REAL";
+    default: return "TEXT";  // open text, dates, and any type this library does not know
+  }
+}
+
+const char* FieldType(FieldKind kind) {
+  switch (kind) {
+    case FieldKind::Integer: return "INTEGER";
+    case FieldKind::Real: return "REAL";
+    default: return "TEXT";  // dates as ISO 8601 text
+  }
+}
+
+struct CFieldPlan {
+  std::string name;
+  const char* type;
+};
+
+struct CTablePlan {
+  int depth = 0;
+  std::vector<CFieldPlan> fields;
+  std::set<std::string> names;
+  void Add(std::string name, const char* type) {
+    if (names.insert(name).second) fields.push_back({std::move(name), type});
+  }
+};
+
+std::string KeyColumns(int keyCount) {
+  std::string keys;
+  for (int k = 1; k <= keyCount; ++k) keys += fmt::format("{}\"Cle{}\"", k > 1 ? ", " : "", k);
+  return keys;
+}
+
+std::string CreateTableSql(const std::string& name, int keyCount, bool withOrder,
+                           const std::vector<CFieldPlan>& fields) {
+  std::string sql = "CREATE TABLE " + QuoteIdentifier(name) + " (\"Cle1\" INTEGER NOT NULL";
+  for (int k = 2; k <= keyCount; ++k) sql += fmt::format(", \"Cle{}\" INTEGER", k);
+  if (withOrder) sql += ", \"Ordre\" INTEGER";
+  for (const CFieldPlan& f : fields) sql += ", " + QuoteIdentifier(f.name) + " " + f.type;
+  return sql + ")";
+}
+
+std::string CreateKeyIndexSql(const std::string& name, int keyCount) {
+  return "CREATE UNIQUE INDEX " + QuoteIdentifier(name + " Keys") + " ON " +
+         QuoteIdentifier(name) + " (" + KeyColumns(keyCount) + ")";
+}
+
+// The response tables the questions that carry data use, from 1 to the highest.
+int HighestTable(const CQuestionnaire& questionnaire) {
+  int highest = 0;
+  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
+    const CQuestion& q = questionnaire.GetQuestion(i);
+    if (!q.CarriesData()) continue;
+    highest = std::max<int>(highest, q.m_tableNumber);
+    for (const CAdditionalTableToken& token : ParseAdditionalTables(q.m_additionalTables))
+      highest = std::max(highest, token.tableNumber);
+  }
+  return highest;
+}
+
+}  // namespace
+
+bool CDBStructureVirtual::DeleteAndRecreateResponseStructure(const CQuestionnaire& questionnaire,
+                                                             bool legacyLayout) {
+  // Every numbered response table goes, whatever the highest number.
+  if (!DeleteResponseStructure(0)) return false;
+  return CreateResponseTables(questionnaire, legacyLayout);
+}
+
+CDBStructureAdo::CDBStructureAdo(std::string connectionText)
+    : m_connectionText(std::move(connectionText)) {}
+
+CDBStructureAdo::~CDBStructureAdo() {
+  try {
+    Close();
+  } catch (...) {
+    // Destructors never throw; Close reports nothing anyway.
+  }
+}
+
+std::optional<std::string> CDBStructureAdo::ZuvPathOf(const std::string& connectionText) {
+  const std::string lower = Lower(connectionText);
+  const size_t start = lower.find_first_not_of(" \t");
+  if (start == std::string::npos || lower.compare(start, 9, "provider=") != 0) return std::nullopt;
+  constexpr std::string_view kKey = "data source=";
+  size_t at = 0;
+  // The key starts the text or follows a ';'.
+  while ((at = lower.find(kKey, at)) != std::string::npos) {
+    const size_t before = lower.find_last_not_of(" \t", at == 0 ? 0 : at - 1);
+    if (at > 0 && before != std::string::npos && lower[before] == ';') break;
+    at += kKey.size();
+  }
+  if (at == std::string::npos) return std::nullopt;
+  size_t value = connectionText.find_first_not_of(" \t", at + kKey.size());
+  if (value == std::string::npos) return std::nullopt;
+  std::string path;
+  if (connectionText[value] == '"') {
+    const size_t close = connectionText.find('"', value + 1);
+    if (close == std::string::npos) return std::nullopt;
+    path = connectionText.substr(value + 1, close - value - 1);
+  } else {
+    const size_t end = connectionText.find(';', value);
+    path = connectionText.substr(value, end == std::string::npos ? std::string::npos : end - value);
+    path.erase(path.find_last_not_of(" \t") + 1);
+  }
+  if (path.empty()) return std::nullopt;
+  return path;
+}
+
+bool CDBStructureAdo::Open(bool exclusive) {
+  Close();
+  m_errorText.clear();
+  const std::optional<std::string> path = ZuvPathOf(m_connectionText);
+  try {
+    if (path) {
+      m_engine = std::make_unique<CZuvEngine>();
+      m_database = m_engine->OpenDatabase(*path, exclusive);
+    } else {
+      m_source = ConnectOdbc(m_connectionText, kSourceQueryTimeoutSeconds);
+    }
+    return true;
+  } catch (const CExportError& e) {
+    m_errorText = path ? fmt::format("Cannot open the ZUV file {}: {}", *path, e.Description())
+                       : fmt::format("Cannot connect to the source database: {}", e.Description());
+    Close();
+    return false;
+  }
+}
+
+bool CDBStructureAdo::SourceTableExists(const std::string& name) {
+  if (name.find(']') != std::string::npos) return false;
+  try {
+    auto rs = m_source->Execute("SELECT * FROM [" + name + "] WHERE 1 = 0");
+    rs->Close();
+    return true;
+  } catch (const CExportError&) {
+    return false;
+  }
+}
+
+bool CDBStructureAdo::ReadDataStructure(CQuestionnaire& questionnaire) {
+  if (m_database) {
+    try {
+      if (m_database->TableExists("Questionnaire")) return true;
+      questionnaire.m_errorText =
+          fmt::format("The file {} has no [Questionnaire] table", m_database->Path());
+    } catch (const CExportError& e) {
+      questionnaire.m_errorText = e.Description();
+    }
+    return false;
+  }
+  if (!m_source) {
+    questionnaire.m_errorText = "The source database is not open";
+    return false;
+  }
+  const int highest = HighestTable(questionnaire);
+  if (highest == 0) return true;  // nothing to read, nothing to require
+  std::vector<std::string> required;
+  if (m_surveyFlag) {
+    required = {fmt::sprintf("Orvix%04ldData", long{m_surveyId}),
+                fmt::sprintf("Orvix%04ldInterview", long{m_surveyId})};
+  } else {
+    for (int t = 1; t <= highest; ++t)
+      required.push_back(fmt::sprintf("ORVResponse%ld_%ld", long{m_surveyId}, long{t}));
+  }
+  for (const std::string& name : required) {
+    if (SourceTableExists(name)) continue;
+    questionnaire.m_errorText =
+        fmt::format("The source database has no table {} for survey {} (its questionnaire uses "
+                    "response tables 1 to {})",
+                    name, m_surveyId, highest);
+    return false;
+  }
+  return true;
+}
+
+bool CDBStructureAdo::RequireZuv(const char* operation) {
+  if (m_database) return true;
+  m_errorText = fmt::format("{} needs an open ZUV file", operation);
+  return false;
+}
+
+bool CDBStructureAdo::DeleteResponseStructure(int /*highestTableNumber*/) {
+  if (!RequireZuv("DeleteResponseStructure")) return false;
+  try {
+    for (const std::string& name : m_database->TableNames())
+      if (IsResponseTableName(name)) m_database->Execute("DROP TABLE " + QuoteIdentifier(name));
+    return true;
+  } catch (const CExportError& e) {
+    m_errorText = fmt::format("Cannot delete the response tables of {}: {}", m_database->Path(),
+                              e.Description());
+    return false;
+  }
+}
+
+bool CDBStructureAdo::CreateResponseTables(const CQuestionnaire& questionnaire,
+                                           bool /*legacyLayout*/) {
+  if (!RequireZuv("DeleteAndRecreateResponseStructure")) return false;
+  std::map<int, CTablePlan> tables;
+  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
+    const CQuestion& q = questionnaire.GetQuestion(i);
+    if (!q.CarriesData()) continue;
+    const int depth = questionnaire.GetLoopDepth(i);
+    const char* type = FieldType(q);
+    auto place = [&](int table, int64_t first, int64_t last) {
+      if (table < 1) return true;  // no table: Read warned about it
+      CTablePlan& plan = tables[table];
+      plan.depth = std::max(plan.depth, depth);
+      if (last - first + 1 + static_cast<int64_t>(plan.fields.size()) > int64_t{kMaxColumns}) {
+        m_errorText = fmt::format("Response table {} would need more than {} fields (question {})",
+                                  table, kMaxColumns, q.m_id);
+        return false;
+      }
+      plan.Add(fmt::format("{};0", q.m_id), "INTEGER");
+      for (int64_t d = first; d <= last; ++d) plan.Add(fmt::format("{};{}", q.m_id, d), type);
+      return true;
+    };
+    if (q.m_additionalTables.empty()) {
+      if (!place(q.m_tableNumber, 1, q.m_nbMaxReponse)) return false;
+    } else {
+      for (const CAdditionalTableToken& token : ParseAdditionalTables(q.m_additionalTables))
+        if (!place(token.tableNumber, LeadingInt(token.firstDataOrder), LeadingInt(token.lastDataOrder)))
+          return false;
+    }
+  }
+  // The interview fields live in table 1, even when no question stores data there.
+  if (!tables.empty()) {
+    CTablePlan& first = tables[1];
+    std::vector<CFieldPlan> fields;
+    for (const CInterviewField& f : kInterviewFields)
+      fields.push_back({std::string(f.targetField), FieldType(f.kind)});
+    fields.insert(fields.end(), first.fields.begin(), first.fields.end());
+    first.fields = std::move(fields);
+  }
+  try {
+    for (const auto& [number, plan] : tables) {
+      const std::string name = GetResponseTableName(number);
+      const int keyCount = plan.depth + 1;
+      m_database->Execute(CreateTableSql(name, keyCount, plan.depth > 0, plan.fields));
+      m_database->Execute(CreateKeyIndexSql(name, keyCount));
+    }
+    return true;
+  } catch (const CExportError& e) {
+    m_errorText = fmt::format("Cannot create the response tables of {}: {}", m_database->Path(),
+                              e.Description());
+    return false;
+  }
+}
+
+COrvixTableDef* CDBStructureAdo::CreateOrvixTableDef(const std::string& name, int keyCount,
+                                                     bool withOrder) {
+  if (!RequireZuv("CreateOrvixTableDef")) return nullptr;
+  keyCount = std::clamp(keyCount, 1, 32);
+  try {
+    m_database->Execute(CreateTableSql(name, keyCount, withOrder, {}));
+    m_database->Execute(CreateKeyIndexSql(name, keyCount));
+  } catch (const CExportError& e) {
+    m_errorText = fmt::format("Cannot create the table {}: {}", name, e.Description());
+    return nullptr;
+  }
+  m_lastTableDef = std::make_unique<COrvixTableDef>();
+  m_lastTableDef->m_name = name;
+  return m_lastTableDef.get();
+}
+
+std::string CDBStructureAdo::GetResponseTableName(int tableNumber) {
+  return fmt::sprintf("ORV Reponse%ld", long{tableNumber});
+}
+
+bool CDBStructureAdo::IsExistingTable(const std::string& name) {
+  try {
+    if (m_database) return m_database->TableExists(name);
+  } catch (const CExportError&) {
+    return false;
+  }
+  if (m_source) return SourceTableExists(name);
+  return false;
+}
+
+void CDBStructureAdo::Close() {
+  if (m_database) {
+    try {
+      m_database->Close();
+    } catch (const CExportError&) {
+      // Table changes are committed as they run; nothing is pending here.
+    }
+  }
+  m_database.reset();
+  m_engine.reset();
+  m_source.reset();
+}
+
+long CDBStructureAdo::GetFieldValueLong(CSourceRecordset& recordset, int fieldIndex,
+                                        long defaultValue) {
+  if (fieldIndex < 0 || fieldIndex >= recordset.FieldCount() || recordset.IsEOF())
+    return defaultValue;
+  const CValue& value = recordset.FieldValue(fieldIndex);
+  if (value.IsNull()) return defaultValue;
+  try {
+    return value.ToInt32();
+  } catch (const CExportError&) {
+    return defaultValue;
+  }
+}
+
+std::string CTblSemiOpenOdbc::GetTableName(long surveyId, bool newLayout) {
+  if (surveyId == -1) return "ORV SemiOpen";
+  return newLayout ? fmt::sprintf("Orvix%04ldSemiOpen", surveyId)
+                   : fmt::sprintf("ORVSemiOpen%ld", surveyId);
+}
+
+}  // namespace zx

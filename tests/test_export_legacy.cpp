@@ -1,0 +1,288 @@
+// End-to-end exports of a legacy-layout sample survey, in process and through
+// the real binary; the result is checked against the source independently.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "export/exporter.hpp"
+#include "platform/error.hpp"
+#include "platform/zuv/engine.hpp"
+#include "support/legacy_check.hpp"
+#include "support/process.hpp"
+#include "support/recording_reporter.hpp"
+
+namespace zx::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+constexpr int32_t kSurvey = 7;
+
+struct CRun {
+  int result = -1;
+  CRecordingReporter* reporter = nullptr;  // owned by the exporter, valid until it goes
+  std::vector<std::string> infos, errors;
+  std::vector<int> percents;
+};
+
+CRun Export(const CTempDir& dir, const std::string& target, const std::string& completion = "",
+            const std::string& minDate = "", const std::string& maxDate = "") {
+  CExporter exporter(dir.File("survey.zuv"), "LEGACY", SqliteOdbcConnect(dir.File("source.db")),
+                     std::to_string(kSurvey), target, "CONSOLE", "", completion, minDate, maxDate);
+  auto reporter = std::make_unique<CRecordingReporter>();
+  CRecordingReporter& recorded = *reporter;
+  exporter.SetReporter(std::move(reporter));
+  CRun run;
+  run.result = exporter.ExportFromSqlLegacy();
+  run.infos = recorded.Infos();
+  run.errors = recorded.Errors();
+  run.percents = recorded.Percents();
+  return run;
+}
+
+std::vector<std::string> Filter(const std::vector<std::string>& lines, bool readThread) {
+  std::vector<std::string> out;
+  for (const std::string& line : lines) {
+    if ((line.rfind("[Read Thread]", 0) == 0) == readThread) out.push_back(line);
+  }
+  return out;
+}
+
+int LegacyTableCount(const std::string& sourceDb) {
+  int count = 0;
+  for (const std::string& name : TableNames(sourceDb)) {
+    if (name.rfind("ORVResponse" + std::to_string(kSurvey) + "_", 0) == 0) ++count;
+  }
+  return count;
+}
+
+std::vector<std::string> DirectoryFiles(const CTempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.Path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// Sets the engine's fault hook for one scope.
+struct CFaultHook {
+  explicit CFaultHook(ZuvFaultHook hook) { SetZuvFaultHook(std::move(hook)); }
+  ~CFaultHook() { SetZuvFaultHook(nullptr); }
+};
+
+TEST(ExportLegacy, CopiesEveryRowAndReportsEachStage) {
+  CTempDir dir;
+  MakeLegacySample(dir.Path(), {"--interviews", "400", "--tables", "3", "--loops", "2",
+                                "--nested-loops", "1", "--questions", "20"});
+  const std::string sourceDb = dir.File("source.db");
+  const std::string target = dir.File("target.zuv");
+  CRun run = Export(dir, target);
+  ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
+  EXPECT_THAT(run.errors, ::testing::IsEmpty());
+
+  EXPECT_GT(ExpectLegacyExport(sourceDb, target, kSurvey), 400);
+
+  const int tables = LegacyTableCount(sourceDb);
+  ASSERT_GE(tables, 4);
+  int64_t total = 0;
+  for (int t = 1; t <= tables; ++t) {
+    total += std::stoll(QueryText(
+        sourceDb, "SELECT COUNT(*) FROM ORVResponse7_" + std::to_string(t)));
+  }
+  std::vector<std::string> main = {"Reading Questionnaire Structure...",
+                                   "Creating Target Zuv Structure...",
+                                   "Beginning export",
+                                   "Connecting to SQL Database...",
+                                   "Connecting to Zuv File Database Engine...",
+                                   "Listing questions per table...",
+                                   "Copying Semi-opens table...",
+                                   "Getting total number of rows...",
+                                   "The total number of rows is " + std::to_string(total)};
+  std::vector<std::string> read;
+  for (int t = 1; t <= tables; ++t) {
+    main.push_back("[Write Thread] Beginning Writes on table number " + std::to_string(t));
+    main.push_back("[Write Thread] Table number " + std::to_string(t) + " Written");
+    read.push_back("[Read Thread] Opening SQL Table...");
+    read.push_back("[Read Thread] Begining Reads on SQL Table number " + std::to_string(t));
+    read.push_back("[Read Thread] Done reading Table number " + std::to_string(t));
+  }
+  main.push_back("Recompacting Zuv File...");
+  EXPECT_THAT(Filter(run.infos, false), ElementsAreArray(main));
+  EXPECT_THAT(Filter(run.infos, true), ElementsAreArray(read));
+
+  ASSERT_FALSE(run.percents.empty());
+  EXPECT_TRUE(std::is_sorted(run.percents.begin(), run.percents.end()));
+  EXPECT_EQ(run.percents.back(), 100);
+
+  // Compacted in place; no work copy or temporary file left beside it.
+  EXPECT_EQ(QueryText(target, "PRAGMA freelist_count"), "0");
+  EXPECT_THAT(DirectoryFiles(dir),
+              ElementsAreArray({"source.db", "survey.zuv", "target.zuv"}));
+
+  // Every semi-open answer of the survey, with its caption.
+  const CTableRows semiOpens = ReadTable(sourceDb, "ORVSemiOpen7");
+  ASSERT_FALSE(semiOpens.rows.empty());
+  for (const auto& row : semiOpens.rows) {
+    EXPECT_EQ(QueryText(target, "SELECT LibelleSO FROM \"ORV SemiOpen\" WHERE CodeReponseSO = " +
+                                    *row[0]),
+              row[2].value_or("NULL"));
+  }
+}
+
+TEST(ExportLegacy, FiltersTableOneAndKeepsOnlyItsInterviewsElsewhere) {
+  CTempDir dir;
+  MakeLegacySample(dir.Path(), {"--interviews", "300", "--tables", "2", "--loops", "1",
+                                "--questions", "12", "--complete-share", "0.6",
+                                "--start-date", "2014-01-01", "--days", "200"});
+  const std::string sourceDb = dir.File("source.db");
+  const CTableRows first = ReadTable(sourceDb, "ORVResponse7_1");
+  const int key = first.Column("Cle1"), completed = first.Column("Completed"),
+            start = first.Column("DebutInterview");
+  ASSERT_GE(key, 0);
+  ASSERT_GE(completed, 0);
+  ASSERT_GE(start, 0);
+  auto accepted = [&](auto keep) {
+    std::set<std::string> keys;
+    for (const auto& row : first.rows) {
+      if (keep(row)) keys.insert(*row[key]);
+    }
+    EXPECT_GT(keys.size(), 0u);
+    EXPECT_LT(keys.size(), first.rows.size());
+    return keys;
+  };
+  auto startText = [&](const auto& row) { return row[start].value_or(""); };
+
+  {
+    SCOPED_TRACE("complete interviews");
+    CRun run = Export(dir, dir.File("complete.zuv"), "COMPLETE");
+    ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
+    ExpectLegacyExport(sourceDb, dir.File("complete.zuv"), kSurvey,
+                       accepted([&](const auto& row) { return row[completed] == "1"; }));
+  }
+  {
+    SCOPED_TRACE("incomplete interviews started after a day (exclusive)");
+    CRun run = Export(dir, dir.File("incomplete.zuv"), "INCOMPLETE", "15/03/2014");
+    ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
+    ExpectLegacyExport(sourceDb, dir.File("incomplete.zuv"), kSurvey,
+                       accepted([&](const auto& row) {
+                         return row[completed] == "0" && startText(row) > "2014-03-15 00:00:00";
+                       }));
+  }
+  {
+    SCOPED_TRACE("both date bounds, no completion filter");
+    CRun run = Export(dir, dir.File("dates.zuv"), "", "01/02/2014", "1/5/2014");
+    ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
+    ExpectLegacyExport(sourceDb, dir.File("dates.zuv"), kSurvey,
+                       accepted([&](const auto& row) {
+                         return startText(row) > "2014-02-01 00:00:00" &&
+                                startText(row) < "2014-05-01 00:00:00";
+                       }));
+  }
+}
+
+TEST(ExportLegacy, SurveyWithoutInterviews) {
+  CTempDir dir;
+  MakeLegacySample(dir.Path(), {"--interviews", "0", "--tables", "2", "--loops", "0"});
+  CRun run = Export(dir, dir.File("target.zuv"));
+  ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
+  EXPECT_THAT(run.infos, ::testing::Contains("The total number of rows is 0"));
+  EXPECT_THAT(run.infos, ::testing::Contains("[Write Thread] Table number 2 Written"));
+  // Empty tables: only the opening line on the read side, no percentage.
+  EXPECT_THAT(Filter(run.infos, true),
+              ElementsAreArray({"[Read Thread] Opening SQL Table...",
+                                "[Read Thread] Opening SQL Table..."}));
+  EXPECT_THAT(run.percents, ::testing::IsEmpty());
+  EXPECT_EQ(QueryText(dir.File("target.zuv"), "SELECT COUNT(*) FROM \"ORV Reponse1\""), "0");
+}
+
+TEST(ExportLegacy, IdleRecoveryResumesAtTheFailedRow) {
+  CTempDir dir;
+  MakeLegacySample(dir.Path(), {"--interviews", "2500", "--tables", "2", "--loops", "0",
+                                "--questions", "8"});
+  const std::string sourceDb = dir.File("source.db");
+  {
+    SCOPED_TRACE("one exhaustion mid-batch");
+    int updates = 0;
+    CFaultHook hook([&](std::string_view operation, std::string_view) -> uint32_t {
+      return operation == "Update" && ++updates == 1500 ? codes::kResourcesExceeded : 0;
+    });
+    CRun run = Export(dir, dir.File("idle.zuv"));
+    ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
+    EXPECT_EQ(std::count(run.infos.begin(), run.infos.end(), "Entering Idle Mode..."), 1);
+    auto entering = std::find(run.infos.begin(), run.infos.end(), "Entering Idle Mode...");
+    ASSERT_NE(entering, run.infos.end());
+    ASSERT_NE(entering + 1, run.infos.end());
+    EXPECT_EQ(*(entering + 1), "Leaving Idle Mode");
+    ExpectLegacyExport(sourceDb, dir.File("idle.zuv"), kSurvey);
+  }
+  {
+    SCOPED_TRACE("exhaustion that does not go away");
+    int updates = 0;
+    CFaultHook hook([&](std::string_view operation, std::string_view) -> uint32_t {
+      return operation == "Update" && ++updates >= 700 ? codes::kResourcesExceeded : 0;
+    });
+    CRun run = Export(dir, dir.File("stuck.zuv"));
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(std::count(run.infos.begin(), run.infos.end(), "Entering Idle Mode..."), 3);
+    ASSERT_EQ(run.errors.size(), 2u) << ::testing::PrintToString(run.errors);
+    EXPECT_EQ(run.errors[0], "Error while trying to write data in the target Zuv file.");
+    EXPECT_THAT(run.errors[1], StartsWith("Error at CExporter::ExportFromSqlLegacy\n"));
+    EXPECT_FALSE(fs::exists(dir.File("stuck.zuv")));
+  }
+}
+
+TEST(ExportLegacy, WriteFailureLeavesAnExistingTargetUntouched) {
+  CTempDir dir;
+  MakeLegacySample(dir.Path(), {"--interviews", "200", "--tables", "2", "--loops", "0"});
+  const std::string target = dir.File("target.zuv");
+  fs::copy_file(dir.File("survey.zuv"), target);
+  const std::string before = ReadBytes(target);
+
+  int updates = 0;
+  CFaultHook hook([&](std::string_view operation, std::string_view table) -> uint32_t {
+    return operation == "Update" && table == "ORV Reponse2" && ++updates == 5 ? codes::kEngineError
+                                                                             : 0;
+  });
+  CRun run = Export(dir, target);
+  EXPECT_EQ(run.result, 1);
+  ASSERT_EQ(run.errors.size(), 2u) << ::testing::PrintToString(run.errors);
+  EXPECT_EQ(run.errors[0], "Error while trying to write data in the target Zuv file.");
+  EXPECT_THAT(run.errors[1], StartsWith("Error at CExporter::ExportFromSqlLegacy\n"));
+  EXPECT_THAT(run.infos, ::testing::Contains("[Write Thread] Table number 1 Written"));
+  EXPECT_THAT(run.infos, ::testing::Not(::testing::Contains("[Write Thread] Table number 2 Written")));
+  EXPECT_THAT(run.infos, ::testing::Not(::testing::Contains("Recompacting Zuv File...")));
+  EXPECT_EQ(ReadBytes(target), before);
+  EXPECT_THAT(DirectoryFiles(dir), ElementsAreArray({"source.db", "survey.zuv", "target.zuv"}));
+}
+
+TEST(ExportLegacy, BinaryRunExitsZeroAndTimesTheExport) {
+  CTempDir dir;
+  MakeLegacySample(dir.Path(), {"--interviews", "100", "--tables", "2"});
+  const std::string target = dir.File("out.zuv");
+  CProcessResult run = RunProcess(
+      ZUVEXPORT_BIN,
+      {"--source", dir.File("survey.zuv"), "--format", "LEGACY", "--connectstring",
+       SqliteOdbcConnect(dir.File("source.db")), "--id", "7", "--target", target, "--endpause",
+       "UNPAUSE"});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_THAT(run.out, HasSubstr("Info: Recompacting Zuv File...\n"));
+  EXPECT_THAT(run.out, ::testing::ContainsRegex("The export took [0-9]+ ms\n$"));
+  ExpectLegacyExport(dir.File("source.db"), target, kSurvey);
+}
+
+}  // namespace
+}  // namespace zx::test

@@ -1,0 +1,316 @@
+// The ODBC source layer against the real SQLite ODBC driver through unixODBC.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/error.hpp"
+#include "platform/odbc/source.hpp"
+#include "support/sqlite_source_db.hpp"
+
+namespace zx {
+namespace {
+
+using testing::CSqliteSourceDb;
+using Type = CValue::Type;
+
+CDateTime MakeDateTime(int year, int month, int day, int hour, int minute, int second,
+                       uint32_t nanosecond = 0) {
+  CDateTime value;
+  value.year = static_cast<int16_t>(year);
+  value.month = static_cast<uint8_t>(month);
+  value.day = static_cast<uint8_t>(day);
+  value.hour = static_cast<uint8_t>(hour);
+  value.minute = static_cast<uint8_t>(minute);
+  value.second = static_cast<uint8_t>(second);
+  value.nanosecond = nanosecond;
+  return value;
+}
+
+std::vector<std::vector<CValue>> ReadAll(CSourceConnection& connection, const std::string& sql) {
+  std::vector<std::vector<CValue>> rows;
+  auto recordset = connection.Execute(sql);
+  for (; !recordset->IsEOF(); recordset->MoveNext()) {
+    std::vector<CValue> row;
+    for (int i = 0; i < recordset->FieldCount(); ++i) row.push_back(recordset->FieldValue(i));
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+CExportError ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const CExportError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "no CExportError";
+  return CExportError(0, "", "");
+}
+
+TEST(PlatformOdbc, ValuesKeepTheirTypes) {
+  CSqliteSourceDb db;
+  db.Exec(
+      "CREATE TABLE t(id INTEGER, i INTEGER, s SMALLINT, ti TINYINT, b BIGINT, r REAL,"
+      " d DOUBLE, n NUMERIC(10,2), dec DECIMAL(9,3), tx TEXT, vc VARCHAR(5), dt DATETIME,"
+      " bl BLOB, bt BIT, u);"
+      "INSERT INTO t VALUES(1, -2147483648, -32768, 255, 9007199254740993, 0.5, -1.25e+300,"
+      " 3.25, 1.125, 'Données été', 'héhéhé', '2014-12-31 23:59:58.125', x'00ff10',"
+      " 1, 42);"
+      "INSERT INTO t VALUES(2, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,"
+      " NULL, NULL, NULL, NULL);"
+      // What SQLite accepts beyond the declared types: every value is kept.
+      "INSERT INTO t VALUES(3, 1099511627776, 70000, 'x', '', 'abc', 7, 3, 'n/a', '', '',"
+      " 'not a date', x'', 0, 1.5);"
+      "INSERT INTO t VALUES(4, 1.5, 0, 0, -1, 0, 0, 0, 0, '007', 'a''b', '2014-02-29 10:00:00',"
+      " zeroblob(3), 5, '007');"
+      "INSERT INTO t VALUES(5, 2147483648, 32767, 0, 0, 0, 0, 0, 0, '', '', '2016-02-29',"
+      " NULL, NULL, 2147483648);");
+  auto connection = ConnectOdbc(db.ConnectString(), 300);
+  EXPECT_EQ(connection->Dialect(), SqlDialect::Sqlite);
+  const auto rows = ReadAll(*connection, "SELECT * FROM t ORDER BY id");
+  ASSERT_EQ(rows.size(), 5u);
+  {
+    const auto& row = rows[0];
+    EXPECT_EQ(row[0], CValue::FromInt32(1));
+    EXPECT_EQ(row[1], CValue::FromInt32(INT32_MIN));
+    EXPECT_EQ(row[2], CValue::FromInt16(-32768));
+    EXPECT_EQ(row[3], CValue::FromInt16(255));
+    EXPECT_EQ(row[4], CValue::FromInt64(9007199254740993));
+    EXPECT_EQ(row[5], CValue::FromDouble(0.5));
+    EXPECT_EQ(row[6], CValue::FromDouble(-1.25e300));
+    EXPECT_EQ(row[7], CValue::FromDouble(3.25));
+    EXPECT_EQ(row[8], CValue::FromDouble(1.125));
+    EXPECT_EQ(row[9], CValue::FromText("Données été"));
+    EXPECT_EQ(row[10], CValue::FromText("héhéhé"));  // longer than declared
+    EXPECT_EQ(row[11], CValue::FromDateTime(MakeDateTime(2014, 12, 31, 23, 59, 58, 125000000)));
+    EXPECT_EQ(row[12], CValue::FromBinary({0x00, 0xff, 0x10}));
+    EXPECT_EQ(row[13], CValue::FromBool(true));
+    EXPECT_EQ(row[14], CValue::FromInt32(42));
+  }
+  for (size_t i = 1; i < rows[1].size(); ++i) EXPECT_TRUE(rows[1][i].IsNull()) << i;
+  {
+    const auto& row = rows[2];
+    EXPECT_EQ(row[1], CValue::FromInt64(1099511627776));  // widened, not cut
+    EXPECT_EQ(row[2], CValue::FromInt32(70000));
+    EXPECT_EQ(row[3], CValue::FromText("x"));
+    EXPECT_EQ(row[4], CValue::FromText(""));
+    EXPECT_EQ(row[5], CValue::FromText("abc"));
+    EXPECT_EQ(row[6], CValue::FromDouble(7));
+    EXPECT_EQ(row[8], CValue::FromText("n/a"));
+    EXPECT_EQ(row[9], CValue::FromText(""));  // empty, not NULL
+    EXPECT_EQ(row[11], CValue::FromText("not a date"));
+    EXPECT_EQ(row[12], CValue::FromBinary({}));
+    EXPECT_EQ(row[13], CValue::FromBool(false));
+    EXPECT_EQ(row[14], CValue::FromDouble(1.5));
+  }
+  {
+    const auto& row = rows[3];
+    EXPECT_EQ(row[1], CValue::FromDouble(1.5));
+    EXPECT_EQ(row[9], CValue::FromText("007"));
+    EXPECT_EQ(row[10], CValue::FromText("a'b"));
+    EXPECT_EQ(row[11], CValue::FromText("2014-02-29 10:00:00"));  // no such day
+    EXPECT_EQ(row[12], CValue::FromBinary({0, 0, 0}));
+    EXPECT_EQ(row[13], CValue::FromBool(true));
+    EXPECT_EQ(row[14], CValue::FromText("007"));
+  }
+  {
+    const auto& row = rows[4];
+    EXPECT_EQ(row[1], CValue::FromInt64(2147483648));
+    EXPECT_EQ(row[2], CValue::FromInt16(32767));
+    EXPECT_EQ(row[11], CValue::FromDateTime(MakeDateTime(2016, 2, 29, 0, 0, 0)));
+    EXPECT_EQ(row[14], CValue::FromInt64(2147483648));
+  }
+}
+
+TEST(PlatformOdbc, ExpressionsAndLongValues) {
+  CSqliteSourceDb db;
+  const std::string longText(100000, 'e');
+  db.Exec("CREATE TABLE t(id INTEGER, tx TEXT, bl BLOB);"
+          "INSERT INTO t VALUES(1, 'é" + longText + "', randomblob(70000));"
+          "INSERT INTO t VALUES(2, 'short', x'01');"
+          "INSERT INTO t VALUES(3, NULL, NULL);");
+  for (bool declaredTypes : {false, true}) {
+    SCOPED_TRACE(declaredTypes ? "declared types" : "typed by value");
+    auto connection = ConnectOdbc(db.ConnectString(), COdbcOptions{300, declaredTypes});
+    const auto rows = ReadAll(*connection, "SELECT tx, bl, length(bl) FROM t ORDER BY id");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][0], CValue::FromText("é" + longText));
+    EXPECT_EQ(rows[0][1].Binary().bytes.size(), 70000u);
+    EXPECT_EQ(rows[1][0], CValue::FromText("short"));
+    EXPECT_EQ(rows[1][1], CValue::FromBinary({1}));
+    EXPECT_TRUE(rows[2][0].IsNull());
+    EXPECT_TRUE(rows[2][1].IsNull());
+  }
+  // Expressions have no declared type: their values decide, as SQL Server's
+  // int results for COUNT and MAX.
+  auto connection = ConnectOdbc(db.ConnectString(), 300);
+  EXPECT_EQ(connection->QueryScalar("SELECT COUNT(*) FROM t"), CValue::FromInt32(3));
+  EXPECT_EQ(connection->QueryScalar("SELECT MAX(id) FROM t"), CValue::FromInt32(3));
+  EXPECT_EQ(connection->QueryScalar("SELECT MAX(id) * 4294967296 FROM t"),
+            CValue::FromInt64(3 * 4294967296LL));
+  EXPECT_EQ(connection->QueryScalar("SELECT AVG(id) FROM t"), CValue::FromDouble(2));
+  EXPECT_EQ(connection->QueryScalar("SELECT MAX(tx) FROM t WHERE id = 2"),
+            CValue::FromText("short"));
+  EXPECT_TRUE(connection->QueryScalar("SELECT MAX(id) FROM t WHERE id > 5").IsNull());
+  EXPECT_TRUE(connection->QueryScalar("SELECT id FROM t WHERE id > 5").IsNull());
+}
+
+TEST(PlatformOdbc, DeclaredTypesReadNatively) {
+  CSqliteSourceDb db;
+  db.Exec("CREATE TABLE t(i INTEGER, s SMALLINT, b BIGINT, r REAL, bt BIT, dt DATETIME,"
+          " vc VARCHAR(3));"
+          "INSERT INTO t VALUES(7, -3, 1099511627776, 2.5, 1, '2014-12-31 10:11:12', 'abc');");
+  auto connection = ConnectOdbc(db.ConnectString(), COdbcOptions{300, true});
+  auto rows = ReadAll(*connection, "SELECT * FROM t");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0], (std::vector<CValue>{
+                         CValue::FromInt32(7), CValue::FromInt16(-3),
+                         CValue::FromInt64(1099511627776), CValue::FromDouble(2.5),
+                         CValue::FromBool(true),
+                         CValue::FromDateTime(MakeDateTime(2014, 12, 31, 10, 11, 12)),
+                         CValue::FromText("abc")}));
+  // A value longer than its declared size cannot be completed in a block:
+  // the read fails rather than cut it.
+  db.Exec("INSERT INTO t(vc) VALUES('abcdefghijklmnopq')");
+  const CExportError error = ErrorOf([&] { ReadAll(*connection, "SELECT vc FROM t"); });
+  EXPECT_EQ(error.Code(), codes::kFail);
+  EXPECT_NE(error.Description().find("vc"), std::string::npos) << error.Description();
+}
+
+TEST(PlatformOdbc, BlockBoundaries) {
+  // One INTEGER column read natively fills blocks of 1000 rows.
+  CSqliteSourceDb db;
+  db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, v INTEGER);"
+          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2001)"
+          " INSERT INTO t SELECT i, i * 3 FROM n;");
+  for (bool declaredTypes : {true, false}) {
+    auto connection = ConnectOdbc(db.ConnectString(), COdbcOptions{300, declaredTypes});
+    for (int count : {0, 1, 2, 999, 1000, 1001, 2000, 2001}) {
+      SCOPED_TRACE(::testing::Message() << count << " rows, declared types " << declaredTypes);
+      auto recordset =
+          connection->Execute("SELECT id, v FROM t WHERE id <= " + std::to_string(count));
+      EXPECT_EQ(recordset->FieldCount(), 2);
+      int seen = 0;
+      for (; !recordset->IsEOF(); recordset->MoveNext()) {
+        ++seen;
+        ASSERT_EQ(recordset->FieldValue(0), CValue::FromInt32(seen));
+        ASSERT_EQ(recordset->FieldValue("v"), CValue::FromInt32(seen * 3));
+      }
+      EXPECT_EQ(seen, count);
+      EXPECT_EQ(ErrorOf([&] { recordset->MoveNext(); }).Code(), codes::Dao(3021));
+    }
+  }
+}
+
+TEST(PlatformOdbc, FieldsByName) {
+  CSqliteSourceDb db;
+  db.Exec("CREATE TABLE t(\"Q12_1\" INTEGER, \"Cle 1\" TEXT); INSERT INTO t VALUES(5, 'x');");
+  auto connection = ConnectOdbc(db.ConnectString(), 300);
+  auto recordset = connection->Execute("SELECT \"Q12_1\", \"Cle 1\", 7 AS \"Q12_1\" FROM t");
+  ASSERT_EQ(recordset->FieldCount(), 3);
+  EXPECT_EQ(recordset->FieldName(1), "Cle 1");
+  EXPECT_EQ(recordset->FieldIndex("Cle 1"), 1);
+  EXPECT_EQ(recordset->FieldIndex("Q12_1"), 0);  // the first of two
+  EXPECT_EQ(recordset->FieldIndex("q12_1"), -1);
+  EXPECT_EQ(recordset->FieldValue("Cle 1"), CValue::FromText("x"));
+  const CExportError missing = ErrorOf([&] { recordset->FieldValue("Q99_1"); });
+  EXPECT_TRUE(missing.IsMissingField());
+  EXPECT_EQ(missing.Description(),
+            "Item cannot be found in the collection corresponding to the requested name or "
+            "ordinal.");
+  EXPECT_TRUE(ErrorOf([&] { recordset->FieldValue(3); }).IsMissingField());
+}
+
+TEST(PlatformOdbc, DriverErrorsCarryTheDriverText) {
+  {
+    const CExportError error =
+        ErrorOf([] { ConnectOdbc("Driver=NoSuchDriver;Database=/nonexistent", 300); });
+    EXPECT_EQ(error.Code(), codes::kFail);
+    EXPECT_EQ(error.Source(), "[unixODBC][Driver Manager]");
+    EXPECT_NE(error.Description().find("NoSuchDriver"), std::string::npos) << error.Description();
+    EXPECT_EQ(error.Description().rfind("[01000] ", 0), 0u) << error.Description();
+  }
+  CSqliteSourceDb db;
+  auto connection = ConnectOdbc(db.ConnectString(), 300);
+  {
+    const CExportError error =
+        ErrorOf([&] { connection->Execute("SELECT * FROM [Orvix0001Data]"); });
+    EXPECT_EQ(error.Code(), codes::kFail);
+    EXPECT_EQ(error.Source(), "[SQLite]");
+    EXPECT_EQ(error.Description().rfind("[HY000] no such table: Orvix0001Data", 0), 0u)
+        << error.Description();
+  }
+  {
+    const CExportError error = ErrorOf([&] { connection->QueryScalar("SELEC 1"); });
+    EXPECT_NE(error.Description().find("syntax error"), std::string::npos);
+  }
+  // The connection stays usable after a failed statement.
+  EXPECT_EQ(connection->QueryScalar("SELECT 1"), CValue::FromInt32(1));
+}
+
+// A connection that only answers its dialect, for the SQL Server text.
+class CDialectOnly : public CSourceConnection {
+ public:
+  explicit CDialectOnly(SqlDialect dialect) : m_dialect(dialect) {}
+  std::unique_ptr<CSourceRecordset> Execute(const std::string&) override { return nullptr; }
+  SqlDialect Dialect() const override { return m_dialect; }
+
+ private:
+  SqlDialect m_dialect;
+};
+
+TEST(PlatformOdbc, DateBoundsPerDialect) {
+  const CCalendarDate date{2014, 3, 7};
+  EXPECT_EQ(CDialectOnly(SqlDialect::SqlServer).DateBound(date),
+            "CONVERT(DATETIME, '07/03/2014', 103)");
+  EXPECT_EQ(CDialectOnly(SqlDialect::Other).DateBound(date),
+            "CONVERT(DATETIME, '07/03/2014', 103)");
+  CSqliteSourceDb db;
+  db.Exec("CREATE TABLE i(id INTEGER, StartInterview DATETIME);"
+          "INSERT INTO i VALUES(1, '2014-03-06 23:59:59'), (2, '2014-03-07 00:00:00'),"
+          " (3, '2014-03-07 12:00:00'), (4, '2014-03-08 00:00:00');");
+  auto connection = ConnectOdbc(db.ConnectString(), 300);
+  EXPECT_EQ(connection->DateBound(date), "'2014-03-07 00:00:00'");
+  const std::string sql = "SELECT COUNT(*) FROM i WHERE StartInterview >= " +
+                          connection->DateBound(date) + " AND StartInterview < " +
+                          connection->DateBound({2014, 3, 8});
+  EXPECT_EQ(connection->QueryScalar(sql), CValue::FromInt32(2));
+}
+
+TEST(PlatformOdbc, OneOpenStatementPerConnection) {
+  CSqliteSourceDb db;
+  db.Exec("CREATE TABLE t(id INTEGER); INSERT INTO t VALUES(1), (2), (3);");
+  auto connection = ConnectOdbc(db.ConnectString(), 300);
+  {
+    auto first = connection->Execute("SELECT id FROM t ORDER BY id");
+    first->MoveNext();
+    first->Close();
+    first->Close();
+    EXPECT_TRUE(first->IsEOF());
+    EXPECT_EQ(first->FieldName(0), "id");
+    EXPECT_EQ(ReadAll(*connection, "SELECT id FROM t WHERE id = 3").size(), 1u);
+  }
+  {
+    // The next Execute ends the open one, which then reads as finished.
+    auto first = connection->Execute("SELECT id FROM t ORDER BY id");
+    auto second = connection->Execute("SELECT id FROM t ORDER BY id DESC");
+    EXPECT_TRUE(first->IsEOF());
+    EXPECT_EQ(ErrorOf([&] { first->FieldValue(0); }).Code(), codes::Dao(3021));
+    EXPECT_EQ(second->FieldValue(0), CValue::FromInt32(3));
+    first.reset();  // must not end the newer statement
+    second->MoveNext();
+    EXPECT_EQ(second->FieldValue(0), CValue::FromInt32(2));
+  }
+  {
+    // A recordset may outlive its connection object.
+    auto recordset = connection->Execute("SELECT id FROM t ORDER BY id");
+    connection.reset();
+    recordset->MoveNext();
+    EXPECT_EQ(recordset->FieldValue(0), CValue::FromInt32(2));
+  }
+}
+
+}  // namespace
+}  // namespace zx
