@@ -30,7 +30,7 @@ TEST(NewFill, OneStatementPerSingleChoiceField) {
 
 TEST(NewFill, EmptyFieldsOfSingleChoiceQuestionsBecomeMinusTwo) {
   test::CTempDir dir;
-  const std::string path = dir.file("target.zuv");
+  const std::string path = dir.File("target.zuv");
   test::ExecSql(path,
                 "CREATE TABLE [ORV Reponse1] (Cle1 INTEGER NOT NULL, [1;0] INTEGER, [1;1] INTEGER,"
                 " [1;2] INTEGER, [2;1] INTEGER);"

@@ -35,7 +35,7 @@ class NewLayoutExport : public ::testing::Test {
   static void SetUpTestSuite() {
     s_dir = new test::CTempDir();
     const std::string command =
-        std::string(ZUVSAMPLE_BIN) + " --out-dir " + s_dir->path() +
+        std::string(ZUVSAMPLE_BIN) + " --out-dir " + s_dir->Path() +
         " --survey-id 12 --interviews 150 --questions 26 --loops 2 --nested-loops 1 --tables 3"
         " --split-share 0.5 --sparse-ids --null-share 0.1 --layout new > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -45,8 +45,8 @@ class NewLayoutExport : public ::testing::Test {
     s_dir = nullptr;
   }
 
-  std::string Zuv() const { return s_dir->file("survey.zuv"); }
-  std::string Db() const { return s_dir->file("source.db"); }
+  std::string Zuv() const { return s_dir->File("survey.zuv"); }
+  std::string Db() const { return s_dir->File("source.db"); }
 
   // A private copy of the sample, for tests that alter it.
   void CopySample(const std::string& zuv, const std::string& db) const {
@@ -225,7 +225,7 @@ bool Contains(const std::vector<std::string>& messages, const std::string& text)
 
 TEST_F(NewLayoutExport, EveryValueLandsOnceInItsField) {
   test::CTempDir dir;
-  const std::string target = dir.file("out.zuv");
+  const std::string target = dir.File("out.zuv");
   test::CRecordingReporter* reporter = nullptr;
   ASSERT_EQ(Export(Zuv(), Db(), target, reporter), 0) << ::testing::PrintToString(m_errors);
   EXPECT_TRUE(m_errors.empty());
@@ -237,7 +237,7 @@ TEST_F(NewLayoutExport, EveryValueLandsOnceInItsField) {
 
 TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {
   test::CTempDir dir;
-  const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");
+  const std::string zuv = dir.File("survey.zuv"), db = dir.File("source.db");
   CopySample(zuv, db);
   // Interviews that started exactly at a bound are excluded.
   test::ExecSql(db,
@@ -253,7 +253,7 @@ TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {
   for (const CCase& c : {CCase{"COMPLETE", "01/03/2014", "01/09/2014", "Completed <> 0 AND " + window},
                          CCase{"INCOMPLETE", "", "", "Completed = 0"}}) {
     SCOPED_TRACE(c.completion);
-    const std::string target = dir.file("out-" + c.completion + ".zuv");
+    const std::string target = dir.File("out-" + c.completion + ".zuv");
     test::CRecordingReporter* reporter = nullptr;
     ASSERT_EQ(Export(zuv, db, target, reporter, c.completion, c.min, c.max), 0);
     const auto count =
@@ -266,10 +266,10 @@ TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {
 
 TEST_F(NewLayoutExport, NothingToExportKeepsTheStructure) {
   test::CTempDir dir;
-  const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");
+  const std::string zuv = dir.File("survey.zuv"), db = dir.File("source.db");
   CopySample(zuv, db);
   test::ExecSql(zuv, "UPDATE Questionnaire SET DataFlag = 0, DataCount = 0");
-  const std::string target = dir.file("out.zuv");
+  const std::string target = dir.File("out.zuv");
   test::CRecordingReporter* reporter = nullptr;
   ASSERT_EQ(Export(zuv, db, target, reporter), 0);
   EXPECT_TRUE(Contains(m_infos, "Nothing to export"));
@@ -279,11 +279,11 @@ TEST_F(NewLayoutExport, NothingToExportKeepsTheStructure) {
 
 TEST_F(NewLayoutExport, ReadFailureIsReportedAndEndsTheExport) {
   test::CTempDir dir;
-  const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");
+  const std::string zuv = dir.File("survey.zuv"), db = dir.File("source.db");
   CopySample(zuv, db);
   test::ExecSql(db, "UPDATE Orvix0012Data SET LoopID1 = 'abc' WHERE rowid = (SELECT MAX(rowid)"
                     " FROM Orvix0012Data WHERE LoopID1 IS NOT NULL)");
-  const std::string target = dir.file("out.zuv");
+  const std::string target = dir.File("out.zuv");
   test::CRecordingReporter* reporter = nullptr;
   EXPECT_EQ(Export(zuv, db, target, reporter), 1);
   ASSERT_EQ(m_errors.size(), 1u) << ::testing::PrintToString(m_errors);
@@ -300,7 +300,7 @@ TEST_F(NewLayoutExport, ReadFailureIsReportedAndEndsTheExport) {
 
 TEST_F(NewLayoutExport, TheProgramExportsTheSame) {
   test::CTempDir dir;
-  const std::string target = dir.file("out.zuv");
+  const std::string target = dir.File("out.zuv");
   const std::string command = std::string(ZUVEXPORT_BIN) + " --source " + Zuv() +
                               " --format NEW --connectstring \"" + test::SqliteConnectString(Db()) +
                               "\" --id 12 --target " + target +

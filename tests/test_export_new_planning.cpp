@@ -109,7 +109,7 @@ TEST(NewPlanning, RangesCoverTheIdsPassingTheFilterOnce) {
 
 TEST(NewPlanning, CountsSelectTheFilteredInterviews) {
   test::CTempDir dir;
-  const std::string db = dir.file("source.db");
+  const std::string db = dir.File("source.db");
   test::ExecSql(db,
                 "CREATE TABLE Orvix0012Interview (InterviewID INTEGER PRIMARY KEY, "
                 "StartInterview TEXT, Completed INTEGER);"

@@ -59,7 +59,7 @@ class NewReaderRows : public ::testing::Test {
     return batch;
   }
   test::CTempDir m_dir;
-  std::string m_db = m_dir.file("source.db");
+  std::string m_db = m_dir.File("source.db");
   int32_t m_rowsRead = 0;
 };
 

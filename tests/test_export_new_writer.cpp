@@ -104,7 +104,7 @@ class NewWriter : public ::testing::Test {
   }
 
   test::CTempDir m_dir;
-  std::string m_path = m_dir.file("target.zuv");
+  std::string m_path = m_dir.File("target.zuv");
   CQuestionnaire m_questionnaire;
   CZuvEngine m_engine;
   std::unique_ptr<CZuvDatabase> m_database;
