@@ -3,7 +3,7 @@
 #include "export/new_fill.hpp"
 #include "platform/error.hpp"
 #include "platform/zuv/engine.hpp"
-#include "support/sqlite_file.hpp"
+#include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
 
 namespace zx {
@@ -46,7 +46,7 @@ TEST(NewFill, EmptyFieldsOfSingleChoiceQuestionsBecomeMinusTwo) {
   }
   EXPECT_EQ(infos, std::vector<std::string>{"Filling empty fields..."});
   auto L = [](int64_t v) { return CValue::FromInt64(v); };
-  EXPECT_EQ(test::QuerySql(path, "SELECT [1;0], [1;1], [1;2], [2;1] FROM [ORV Reponse1] ORDER BY Cle1"),
+  EXPECT_EQ(test::QueryValues(path, "SELECT [1;0], [1;1], [1;2], [2;1] FROM [ORV Reponse1] ORDER BY Cle1"),
             (std::vector<std::vector<CValue>>{{{}, L(4), L(-2), {}}, {L(9), L(-2), L(3), {}}}));
 }
 

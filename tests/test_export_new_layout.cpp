@@ -14,7 +14,7 @@
 #include "export/exporter.hpp"
 #include "platform/text.hpp"
 #include "support/recording_reporter.hpp"
-#include "support/sqlite_file.hpp"
+#include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
 
 namespace zx {
@@ -78,7 +78,7 @@ class NewLayoutExport : public ::testing::Test {
                           const std::string& interviewFilter) {
     std::map<int32_t, CElementRow> elements;
     std::vector<int32_t> byPosition;
-    for (const auto& r : test::QuerySql(zuv,
+    for (const auto& r : test::QueryValues(zuv,
                                         "SELECT CodeQuestion, Indent, TypeElement, TypeQuestion,"
                                         " NbMaxReponse, NroTableReponse, AdditionalTables"
                                         " FROM Questionnaire ORDER BY Position")) {
@@ -110,7 +110,7 @@ class NewLayoutExport : public ::testing::Test {
       return e.table;
     };
 
-    const auto rows = test::QuerySql(
+    const auto rows = test::QueryValues(
         db, "SELECT d.InterviewID, QuestionID, DataOrder, LoopID1, LoopID2, ClosedData,"
               " NumericData, OpenData, Duration FROM Orvix0012Data d JOIN Orvix0012Interview i"
               " ON d.InterviewID = i.InterviewID WHERE " + interviewFilter +
@@ -155,18 +155,18 @@ class NewLayoutExport : public ::testing::Test {
 
     std::set<RowKey> seen;
     const auto tableCount =
-        test::QuerySql(target, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name LIKE 'ORV Reponse%'")
+        test::QueryValues(target, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name LIKE 'ORV Reponse%'")
             .at(0)
             .at(0)
             .Int64();
     for (int t = 1; t <= tableCount; ++t) {
       const std::string table = "[ORV Reponse" + std::to_string(t) + "]";
       std::vector<std::string> columns;
-      for (const auto& c : test::QuerySql(target, "SELECT name FROM pragma_table_info('ORV Reponse" +
+      for (const auto& c : test::QueryValues(target, "SELECT name FROM pragma_table_info('ORV Reponse" +
                                                       std::to_string(t) + "')")) {
         columns.push_back(c[0].Text());
       }
-      for (const auto& row : test::QuerySql(target, "SELECT * FROM " + table)) {
+      for (const auto& row : test::QueryValues(target, "SELECT * FROM " + table)) {
         int64_t keys[3] = {-1, -1, -1};
         for (size_t c = 0; c < columns.size(); ++c) {
           for (int k = 0; k < 3; ++k) {
@@ -199,10 +199,10 @@ class NewLayoutExport : public ::testing::Test {
     EXPECT_EQ(seen.size(), expected.size());
 
     // The interview fields of table 1.
-    const auto interviews = test::QuerySql(
+    const auto interviews = test::QueryValues(
         target, "SELECT Cle1, CodeEnqueteur, DebutInterview, Completed, Longitude, Guid"
                 " FROM [ORV Reponse1] ORDER BY Cle1");
-    const auto source = test::QuerySql(
+    const auto source = test::QueryValues(
         db, "SELECT InterviewID, AgentId, StartInterview, Completed, Longitude, Guid"
             " FROM Orvix0012Interview WHERE " + interviewFilter);
     std::map<int64_t, std::vector<CValue>> byId;
@@ -257,7 +257,7 @@ TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {
     test::CRecordingReporter* reporter = nullptr;
     ASSERT_EQ(Export(zuv, db, target, reporter, c.completion, c.min, c.max), 0);
     const auto count =
-        test::QuerySql(db, "SELECT count(*) FROM Orvix0012Interview WHERE " + c.filter)[0][0];
+        test::QueryValues(db, "SELECT count(*) FROM Orvix0012Interview WHERE " + c.filter)[0][0];
     EXPECT_TRUE(Contains(m_infos, fmt::format("The total number of interviews is {}\n",
                                               count.Int64())));
     ExpectExportedFrom(zuv, db, target, c.filter);
@@ -274,7 +274,7 @@ TEST_F(NewLayoutExport, NothingToExportKeepsTheStructure) {
   ASSERT_EQ(Export(zuv, db, target, reporter), 0);
   EXPECT_TRUE(Contains(m_infos, "Nothing to export"));
   EXPECT_FALSE(Contains(m_infos, "Recompacting Zuv File..."));
-  EXPECT_FALSE(test::QuerySql(target, "SELECT * FROM Questionnaire").empty());
+  EXPECT_FALSE(test::QueryValues(target, "SELECT * FROM Questionnaire").empty());
 }
 
 TEST_F(NewLayoutExport, ReadFailureIsReportedAndEndsTheExport) {

@@ -5,7 +5,7 @@
 
 #include "export/new_planning.hpp"
 #include "platform/odbc/source.hpp"
-#include "support/sqlite_file.hpp"
+#include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
 
 namespace zx {

@@ -3,7 +3,7 @@
 #include "export/new_reader.hpp"
 #include "platform/error.hpp"
 #include "platform/odbc/source.hpp"
-#include "support/sqlite_file.hpp"
+#include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
 
 namespace zx {

@@ -4,7 +4,7 @@
 
 #include "export/new_writer.hpp"
 #include "platform/zuv/engine.hpp"
-#include "support/sqlite_file.hpp"
+#include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
 #include "surveylib/questionnaire.hpp"
 
@@ -98,7 +98,7 @@ class NewWriter : public ::testing::Test {
   std::vector<std::vector<CValue>> Query(const std::string& sql) {
     m_database->Close();
     m_database.reset();
-    auto rows = test::QuerySql(m_path, sql);
+    auto rows = test::QueryValues(m_path, sql);
     m_database = m_engine.OpenDatabase(m_path);
     return rows;
   }

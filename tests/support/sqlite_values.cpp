@@ -1,4 +1,4 @@
-#include "support/sqlite_file.hpp"
+#include "support/sqlite_values.hpp"
 
 #include <sqlite3.h>
 
@@ -53,7 +53,7 @@ void ExecSql(const std::string& path, const std::string& sql) {
   }
 }
 
-std::vector<std::vector<CValue>> QuerySql(const std::string& path, const std::string& sql) {
+std::vector<std::vector<CValue>> QueryValues(const std::string& path, const std::string& sql) {
   DbHandle db = Open(path);
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {

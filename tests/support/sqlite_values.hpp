@@ -1,5 +1,5 @@
 #pragma once
-// Reads and writes SQLite files through SQLite itself, so that tests check the
+// Typed reads of SQLite files through SQLite itself, so that tests check the
 // exporter's files and set up its sources without its own code.
 #include <ostream>
 #include <string>
@@ -19,7 +19,7 @@ namespace zx::test {
 void ExecSql(const std::string& path, const std::string& sql);
 
 // Every row of `sql`: integers as Int64, reals as Double, texts as Text, NULL.
-std::vector<std::vector<CValue>> QuerySql(const std::string& path, const std::string& sql);
+std::vector<std::vector<CValue>> QueryValues(const std::string& path, const std::string& sql);
 
 // Equal, doubles allowed one part in 10^15 (the ODBC driver passes them as text).
 bool SameValue(const CValue& a, const CValue& b);
