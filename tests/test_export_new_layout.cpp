@@ -55,16 +55,17 @@ class NewLayoutExport : public ::testing::Test {
   }
 
   int Export(const std::string& zuv, const std::string& db, const std::string& target,
-             test::CRecordingReporter*& reporter, const std::string& completion = "",
+             const std::string& completion = "",
              const std::string& minDate = "", const std::string& maxDate = "") {
     CExporter exporter(zuv, "NEW", test::SqliteConnectString(db), std::to_string(kSurvey), target,
                        "CONSOLE", "", completion, minDate, maxDate);
     auto recording = std::make_unique<test::CRecordingReporter>();
-    reporter = recording.get();
+    test::CRecordingReporter& reporter = *recording;
     exporter.SetReporter(std::move(recording));
     const int result = exporter.ExportFromSqlNew();
-    m_infos = reporter->Infos();
-    m_errors = reporter->Errors();
+    m_infos = reporter.Infos();
+    m_errors = reporter.Errors();
+    m_percents = reporter.Percents();
     return result;
   }
 
@@ -216,6 +217,7 @@ class NewLayoutExport : public ::testing::Test {
 
   static test::CTempDir* s_dir;
   std::vector<std::string> m_infos, m_errors;
+  std::vector<int> m_percents;
 };
 test::CTempDir* NewLayoutExport::s_dir = nullptr;
 
@@ -226,11 +228,11 @@ bool Contains(const std::vector<std::string>& messages, const std::string& text)
 TEST_F(NewLayoutExport, EveryValueLandsOnceInItsField) {
   test::CTempDir dir;
   const std::string target = dir.File("out.zuv");
-  test::CRecordingReporter* reporter = nullptr;
-  ASSERT_EQ(Export(Zuv(), Db(), target, reporter), 0) << ::testing::PrintToString(m_errors);
+  ASSERT_EQ(Export(Zuv(), Db(), target), 0) << ::testing::PrintToString(m_errors);
   EXPECT_TRUE(m_errors.empty());
   EXPECT_TRUE(Contains(m_infos, "Filling empty fields..."));
-  EXPECT_EQ(reporter->Percents().back(), 100);
+  ASSERT_FALSE(m_percents.empty());
+  EXPECT_EQ(m_percents.back(), 100);
   ExpectExported(target, "1");
   EXPECT_FALSE(std::filesystem::exists(target + ".tmp"));
 }
@@ -254,8 +256,7 @@ TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {
                          CCase{"INCOMPLETE", "", "", "Completed = 0"}}) {
     SCOPED_TRACE(c.completion);
     const std::string target = dir.File("out-" + c.completion + ".zuv");
-    test::CRecordingReporter* reporter = nullptr;
-    ASSERT_EQ(Export(zuv, db, target, reporter, c.completion, c.min, c.max), 0);
+    ASSERT_EQ(Export(zuv, db, target, c.completion, c.min, c.max), 0);
     const auto count =
         test::QueryValues(db, "SELECT count(*) FROM Orvix0012Interview WHERE " + c.filter)[0][0];
     EXPECT_TRUE(Contains(m_infos, fmt::format("The total number of interviews is {}\n",
@@ -270,8 +271,7 @@ TEST_F(NewLayoutExport, NothingToExportKeepsTheStructure) {
   CopySample(zuv, db);
   test::ExecSql(zuv, "UPDATE Questionnaire SET DataFlag = 0, DataCount = 0");
   const std::string target = dir.File("out.zuv");
-  test::CRecordingReporter* reporter = nullptr;
-  ASSERT_EQ(Export(zuv, db, target, reporter), 0);
+  ASSERT_EQ(Export(zuv, db, target), 0);
   EXPECT_TRUE(Contains(m_infos, "Nothing to export"));
   EXPECT_FALSE(Contains(m_infos, "Recompacting Zuv File..."));
   EXPECT_FALSE(test::QueryValues(target, "SELECT * FROM Questionnaire").empty());
@@ -284,15 +284,14 @@ TEST_F(NewLayoutExport, ReadFailureIsReportedAndEndsTheExport) {
   test::ExecSql(db, "UPDATE Orvix0012Data SET LoopID1 = 'abc' WHERE rowid = (SELECT MAX(rowid)"
                     " FROM Orvix0012Data WHERE LoopID1 IS NOT NULL)");
   const std::string target = dir.File("out.zuv");
-  test::CRecordingReporter* reporter = nullptr;
-  EXPECT_EQ(Export(zuv, db, target, reporter), 1);
+  EXPECT_EQ(Export(zuv, db, target), 1);
   ASSERT_EQ(m_errors.size(), 1u) << ::testing::PrintToString(m_errors);
   EXPECT_EQ(m_errors[0].rfind("Error at CExporter::ReadTableFromSqlNew\n", 0), 0u);
   EXPECT_FALSE(std::filesystem::exists(target));
 
   test::ExecSql(db, "UPDATE Orvix0012Data SET LoopID1 = NULL WHERE LoopID1 = 'abc';"
                     "ALTER TABLE Orvix0012Data RENAME COLUMN Duration TO Spent");
-  EXPECT_EQ(Export(zuv, db, target, reporter), 1);
+  EXPECT_EQ(Export(zuv, db, target), 1);
   EXPECT_EQ(m_errors, (std::vector<std::string>{"CExporter::ExportFromSqlNew",
                                                 "The source rows have no column Duration"}));
   EXPECT_FALSE(std::filesystem::exists(target));
