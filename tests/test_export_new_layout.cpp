@@ -12,7 +12,9 @@
 #include <tuple>
 
 #include "export/exporter.hpp"
+#include "platform/error.hpp"
 #include "platform/text.hpp"
+#include "platform/zuv/engine.hpp"
 #include "support/recording_reporter.hpp"
 #include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
@@ -294,6 +296,29 @@ TEST_F(NewLayoutExport, ReadFailureIsReportedAndEndsTheExport) {
   EXPECT_EQ(Export(zuv, db, target), 1);
   EXPECT_EQ(m_errors, (std::vector<std::string>{"CExporter::ExportFromSqlNew",
                                                 "The source rows have no column Duration"}));
+  EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST_F(NewLayoutExport, WriteFailureStopsTheReader) {
+  test::CTempDir dir;
+  const std::string target = dir.File("out.zuv");
+  int updates = 0;
+  SetZuvFaultHook([&](std::string_view operation, std::string_view table) -> uint32_t {
+    // The writer's thread only: the hook needs no lock.
+    if (operation == "Update" && table == "ORV Reponse2" && ++updates == 3) {
+      return codes::kEngineError;
+    }
+    return 0;
+  });
+  const int result = Export(Zuv(), Db(), target);
+  SetZuvFaultHook(nullptr);
+  EXPECT_EQ(result, 1);
+  ASSERT_EQ(m_errors.size(), 4u) << ::testing::PrintToString(m_errors);
+  EXPECT_EQ(m_errors[0], "Error while trying to write data in the target Zuv file");
+  EXPECT_EQ(m_errors[1].rfind("Error at CExporter::ExportFromSqlNew\n", 0), 0u);
+  EXPECT_EQ(m_errors[2].rfind("Last column exported: ", 0), 0u);
+  EXPECT_EQ(m_errors[3].rfind("Question refernce used for loop fields: ", 0), 0u);
+  EXPECT_FALSE(Contains(m_infos, "Filling empty fields..."));
   EXPECT_FALSE(std::filesystem::exists(target));
 }
 
