@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <fmt/printf.h>
 
+#include <algorithm>
+
 #include "platform/error.hpp"
 #include "platform/zuv/engine.hpp"
 #include "surveylib/questionnaire.hpp"
@@ -22,10 +24,18 @@ uint64_t ResponseKey(int32_t questionId, int32_t dataOrder) {
 
 }  // namespace
 
-size_t CNewLayoutWriter::CKeyHash::operator()(const std::vector<int32_t>& key) const noexcept {
-  uint64_t hash = 1469598103934665603ull;
-  for (int32_t part : key) hash = (hash ^ static_cast<uint32_t>(part)) * 1099511628211ull;
-  return static_cast<size_t>(hash);
+int32_t* CNewLayoutWriter::FindLoopOrder(std::vector<int32_t>& records, int32_t loop,
+                                         std::span<const int32_t> enclosing, int32_t value) {
+  for (size_t i = 0; i + 3 < records.size();) {
+    const auto depth = static_cast<size_t>(records[i + 2]);
+    const size_t next = i + 3 + depth + 1;
+    if (records[i] == loop && depth == enclosing.size() && records[next - 1] == value &&
+        std::equal(enclosing.begin(), enclosing.end(), records.begin() + i + 3)) {
+      return &records[i + 1];
+    }
+    i = next;
+  }
+  return nullptr;
 }
 
 CNewLayoutWriter::CNewLayoutWriter(const CQuestionnaire& questionnaire, Report info, Report error)
@@ -129,13 +139,17 @@ void CNewLayoutWriter::RecordLoopOrders(const NewLayoutBatch& batch, int32_t int
     if (layout.closedData < 0) throw CMissingSourceColumn("ClosedData");
     const CValue& value = batch.Row(entry.row).At(layout.closedData);
     if (value.IsNull()) continue;
-    std::vector<int32_t> key;
-    key.reserve(m_path.size() + 3);
-    key.push_back(interviewId);
-    key.push_back(entry.questionId);
-    key.insert(key.end(), m_path.begin(), m_path.end());
-    key.push_back(value.ToInt32());
-    m_loopOrders[std::move(key)] = entry.dataOrder;
+    const int32_t loopValue = value.ToInt32();
+    std::vector<int32_t>& records = m_loopOrders[interviewId];
+    if (int32_t* order = FindLoopOrder(records, entry.questionId, m_path, loopValue)) {
+      *order = entry.dataOrder;
+      continue;
+    }
+    records.push_back(entry.questionId);
+    records.push_back(entry.dataOrder);
+    records.push_back(static_cast<int32_t>(m_path.size()));
+    records.insert(records.end(), m_path.begin(), m_path.end());
+    records.push_back(loopValue);
   }
 }
 
@@ -185,15 +199,15 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
       static const std::string kOrder = "Ordre";
       if (info.enclosingLoop != 0 && info.numberedLoop) {
         SetRequiredField(kOrder, *lastLoopValue);
-      } else if (info.enclosingLoop != 0) {
-        std::vector<int32_t> key;
-        key.reserve(m_path.size() + 2);
-        key.push_back(interviewId);
-        key.push_back(info.enclosingLoop);
-        key.insert(key.end(), m_path.begin(), m_path.end());
-        auto found = m_loopOrders.find(key);
-        if (found != m_loopOrders.end()) {
-          SetRequiredField(kOrder, CValue::FromInt32(found->second));
+      } else if (info.enclosingLoop != 0 && !m_path.empty()) {
+        const int32_t* order = nullptr;
+        if (auto records = m_loopOrders.find(interviewId); records != m_loopOrders.end()) {
+          order = FindLoopOrder(records->second, info.enclosingLoop,
+                                std::span<const int32_t>(m_path).first(m_path.size() - 1),
+                                m_path.back());
+        }
+        if (order != nullptr) {
+          SetRequiredField(kOrder, CValue::FromInt32(*order));
         } else {
           ReportUnknownOrder(interviewId, info.enclosingLoop, lastLoopValue->ToInt32());
         }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -74,11 +75,14 @@ class CNewLayoutWriter {
   std::unordered_map<uint64_t, int> m_responseFields;        // (question, DataOrder) -> position
   std::unordered_map<int32_t, CQuestionInfo> m_questionInfo;  // whole export
 
-  struct CKeyHash {
-    size_t operator()(const std::vector<int32_t>& key) const noexcept;
-  };
-  // (interview, loop question, enclosing loop values..., loop value) -> DataOrder.
-  std::unordered_map<std::vector<int32_t>, int32_t, CKeyHash> m_loopOrders;
+  // Per interview, one record after another: loop question, DataOrder,
+  // number of enclosing loop values, those values, the loop value. Kept flat:
+  // the map lives as long as the export and grows with the interviews.
+  std::unordered_map<int32_t, std::vector<int32_t>> m_loopOrders;
+  // The record of `loop` at the current path's enclosing values and last
+  // value, or nullptr; REQUIRES: !m_path.empty() when used for lookup.
+  int32_t* FindLoopOrder(std::vector<int32_t>& records, int32_t loop,
+                         std::span<const int32_t> enclosing, int32_t value);
   std::vector<int32_t> m_path;  // loop values from the interview to the node being written
   bool m_unknownOrderReported = false;
 };
