@@ -26,6 +26,18 @@ TEST(NewFill, OneStatementPerSingleChoiceField) {
                 "UPDATE [ORV Reponse2] SET  [60;5] = IIF([60;5] IS NULL, -2, [60;5])"}));
   EXPECT_THROW(BuildFillStatements(1, {{"9", 1, CValue::FromText("many"), false, "", ""}}),
                CExportError);
+  // Only indexes the table has fields for: a corrupt count stays harmless.
+  const FieldIndexRanges existing = {{1234, {2, 7}}};
+  EXPECT_EQ(BuildFillStatements(2, {{"1234", 1, CValue::FromInt32(2000000000), false, "", ""},
+                                    {"60", 1, CValue::FromInt32(9), true, "4", "5"}},
+                                &existing),
+            (std::vector<std::string>{
+                "UPDATE [ORV Reponse2] SET  [1234;2] = IIF([1234;2] IS NULL, -2, [1234;2])",
+                "UPDATE [ORV Reponse2] SET  [1234;3] = IIF([1234;3] IS NULL, -2, [1234;3])",
+                "UPDATE [ORV Reponse2] SET  [1234;4] = IIF([1234;4] IS NULL, -2, [1234;4])",
+                "UPDATE [ORV Reponse2] SET  [1234;5] = IIF([1234;5] IS NULL, -2, [1234;5])",
+                "UPDATE [ORV Reponse2] SET  [1234;6] = IIF([1234;6] IS NULL, -2, [1234;6])",
+                "UPDATE [ORV Reponse2] SET  [1234;7] = IIF([1234;7] IS NULL, -2, [1234;7])"}));
 }
 
 TEST(NewFill, EmptyFieldsOfSingleChoiceQuestionsBecomeMinusTwo) {

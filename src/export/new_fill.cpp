@@ -2,6 +2,9 @@
 
 #include <fmt/printf.h>
 
+#include <algorithm>
+#include <string_view>
+
 #include "platform/error.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
@@ -9,7 +12,8 @@
 namespace zx {
 
 std::vector<std::string> BuildFillStatements(int32_t tableNumber,
-                                             const std::vector<TableQuestion>& questions) {
+                                             const std::vector<TableQuestion>& questions,
+                                             const FieldIndexRanges* existing) {
   const std::string head = fmt::sprintf("UPDATE [ORV Reponse%ld] SET ", static_cast<long>(tableNumber));
   std::vector<std::string> statements;
   for (const auto& question : questions) {
@@ -24,6 +28,12 @@ std::vector<std::string> BuildFillStatements(int32_t tableNumber,
     }
     // The code is the questionnaire's integer id; its value alone goes into the SQL.
     const int32_t code = LeadingInt(question.code);
+    if (existing != nullptr) {
+      auto fields = existing->find(code);
+      if (fields == existing->end()) continue;
+      first = std::max(first, fields->second.first);
+      last = std::min(last, fields->second.second);
+    }
     for (int64_t i = first; i <= last; ++i) {
       const std::string field = fmt::sprintf("[%d;%d]", code, i);
       const std::string assignment =
@@ -39,7 +49,19 @@ void FillEmptyFields(CZuvDatabase& target,
                      const std::function<void(const std::string&)>& info) {
   info("Filling empty fields...");
   for (size_t t = 0; t < tableQuestions.size(); ++t) {
-    for (const auto& statement : BuildFillStatements(int32_t(t) + 1, tableQuestions[t])) {
+    const auto tableNumber = static_cast<int32_t>(t + 1);
+    FieldIndexRanges existing;
+    for (const auto& column :
+         target.Columns(fmt::sprintf("ORV Reponse%ld", static_cast<long>(tableNumber)))) {
+      const size_t semicolon = column.name.find(';');
+      if (semicolon == std::string::npos) continue;
+      const int32_t code = LeadingInt(std::string_view(column.name).substr(0, semicolon));
+      const int32_t index = LeadingInt(std::string_view(column.name).substr(semicolon + 1));
+      auto [range, inserted] = existing.try_emplace(code, index, index);
+      range->second.first = std::min(range->second.first, index);
+      range->second.second = std::max(range->second.second, index);
+    }
+    for (const auto& statement : BuildFillStatements(tableNumber, tableQuestions[t], &existing)) {
       try {
         target.Execute(statement);
       } catch (const CExportError& e) {
