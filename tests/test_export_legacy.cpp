@@ -12,6 +12,7 @@
 #include "platform/zuv/engine.hpp"
 #include "support/legacy_check.hpp"
 #include "support/process.hpp"
+#include "support/temp_dir.hpp"
 #include "support/recording_reporter.hpp"
 
 namespace zx::test {
@@ -33,7 +34,7 @@ struct CRun {
 
 CRun Export(const CTempDir& dir, const std::string& target, const std::string& completion = "",
             const std::string& minDate = "", const std::string& maxDate = "") {
-  CExporter exporter(dir.File("survey.zuv"), "LEGACY", SqliteOdbcConnect(dir.File("source.db")),
+  CExporter exporter(dir.file("survey.zuv"), "LEGACY", SqliteOdbcConnect(dir.file("source.db")),
                      std::to_string(kSurvey), target, "CONSOLE", "", completion, minDate, maxDate);
   auto reporter = std::make_unique<CRecordingReporter>();
   CRecordingReporter& recorded = *reporter;
@@ -64,7 +65,7 @@ int LegacyTableCount(const std::string& sourceDb) {
 
 std::vector<std::string> DirectoryFiles(const CTempDir& dir) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir.Path())) {
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
@@ -86,10 +87,10 @@ struct CFaultHook {
 
 TEST(ExportLegacy, CopiesEveryRowAndReportsEachStage) {
   CTempDir dir;
-  MakeLegacySample(dir.Path(), {"--interviews", "400", "--tables", "3", "--loops", "2",
+  MakeLegacySample(dir.path(), {"--interviews", "400", "--tables", "3", "--loops", "2",
                                 "--nested-loops", "1", "--questions", "20"});
-  const std::string sourceDb = dir.File("source.db");
-  const std::string target = dir.File("target.zuv");
+  const std::string sourceDb = dir.file("source.db");
+  const std::string target = dir.file("target.zuv");
   CRun run = Export(dir, target);
   ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
   EXPECT_THAT(run.errors, ::testing::IsEmpty());
@@ -145,10 +146,10 @@ TEST(ExportLegacy, CopiesEveryRowAndReportsEachStage) {
 
 TEST(ExportLegacy, FiltersTableOneAndKeepsOnlyItsInterviewsElsewhere) {
   CTempDir dir;
-  MakeLegacySample(dir.Path(), {"--interviews", "300", "--tables", "2", "--loops", "1",
+  MakeLegacySample(dir.path(), {"--interviews", "300", "--tables", "2", "--loops", "1",
                                 "--questions", "12", "--complete-share", "0.6",
                                 "--start-date", "2014-01-01", "--days", "200"});
-  const std::string sourceDb = dir.File("source.db");
+  const std::string sourceDb = dir.file("source.db");
   const CTableRows first = ReadTable(sourceDb, "ORVResponse7_1");
   const int key = first.Column("Cle1"), completed = first.Column("Completed"),
             start = first.Column("DebutInterview");
@@ -168,25 +169,25 @@ TEST(ExportLegacy, FiltersTableOneAndKeepsOnlyItsInterviewsElsewhere) {
 
   {
     SCOPED_TRACE("complete interviews");
-    CRun run = Export(dir, dir.File("complete.zuv"), "COMPLETE");
+    CRun run = Export(dir, dir.file("complete.zuv"), "COMPLETE");
     ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
-    ExpectLegacyExport(sourceDb, dir.File("complete.zuv"), kSurvey,
+    ExpectLegacyExport(sourceDb, dir.file("complete.zuv"), kSurvey,
                        accepted([&](const auto& row) { return row[completed] == "1"; }));
   }
   {
     SCOPED_TRACE("incomplete interviews started after a day (exclusive)");
-    CRun run = Export(dir, dir.File("incomplete.zuv"), "INCOMPLETE", "15/03/2014");
+    CRun run = Export(dir, dir.file("incomplete.zuv"), "INCOMPLETE", "15/03/2014");
     ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
-    ExpectLegacyExport(sourceDb, dir.File("incomplete.zuv"), kSurvey,
+    ExpectLegacyExport(sourceDb, dir.file("incomplete.zuv"), kSurvey,
                        accepted([&](const auto& row) {
                          return row[completed] == "0" && startText(row) > "2014-03-15 00:00:00";
                        }));
   }
   {
     SCOPED_TRACE("both date bounds, no completion filter");
-    CRun run = Export(dir, dir.File("dates.zuv"), "", "01/02/2014", "1/5/2014");
+    CRun run = Export(dir, dir.file("dates.zuv"), "", "01/02/2014", "1/5/2014");
     ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
-    ExpectLegacyExport(sourceDb, dir.File("dates.zuv"), kSurvey,
+    ExpectLegacyExport(sourceDb, dir.file("dates.zuv"), kSurvey,
                        accepted([&](const auto& row) {
                          return startText(row) > "2014-02-01 00:00:00" &&
                                 startText(row) < "2014-05-01 00:00:00";
@@ -196,8 +197,8 @@ TEST(ExportLegacy, FiltersTableOneAndKeepsOnlyItsInterviewsElsewhere) {
 
 TEST(ExportLegacy, SurveyWithoutInterviews) {
   CTempDir dir;
-  MakeLegacySample(dir.Path(), {"--interviews", "0", "--tables", "2", "--loops", "0"});
-  CRun run = Export(dir, dir.File("target.zuv"));
+  MakeLegacySample(dir.path(), {"--interviews", "0", "--tables", "2", "--loops", "0"});
+  CRun run = Export(dir, dir.file("target.zuv"));
   ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
   EXPECT_THAT(run.infos, ::testing::Contains("The total number of rows is 0"));
   EXPECT_THAT(run.infos, ::testing::Contains("[Write Thread] Table number 2 Written"));
@@ -206,50 +207,54 @@ TEST(ExportLegacy, SurveyWithoutInterviews) {
               ElementsAreArray({"[Read Thread] Opening SQL Table...",
                                 "[Read Thread] Opening SQL Table..."}));
   EXPECT_THAT(run.percents, ::testing::IsEmpty());
-  EXPECT_EQ(QueryText(dir.File("target.zuv"), "SELECT COUNT(*) FROM \"ORV Reponse1\""), "0");
+  EXPECT_EQ(QueryText(dir.file("target.zuv"), "SELECT COUNT(*) FROM \"ORV Reponse1\""), "0");
 }
 
 TEST(ExportLegacy, IdleRecoveryResumesAtTheFailedRow) {
   CTempDir dir;
-  MakeLegacySample(dir.Path(), {"--interviews", "2500", "--tables", "2", "--loops", "0",
+  MakeLegacySample(dir.path(), {"--interviews", "2500", "--tables", "2", "--loops", "0",
                                 "--questions", "8"});
-  const std::string sourceDb = dir.File("source.db");
+  const std::string sourceDb = dir.file("source.db");
   {
     SCOPED_TRACE("one exhaustion mid-batch");
     int updates = 0;
-    CFaultHook hook([&](std::string_view operation, std::string_view) -> uint32_t {
-      return operation == "Update" && ++updates == 1500 ? codes::kResourcesExceeded : 0;
+    CFaultHook hook([&](std::string_view operation, std::string_view table) -> uint32_t {
+      return operation == "Update" && table.starts_with("ORV Reponse") && ++updates == 1500
+                 ? codes::kResourcesExceeded
+                 : 0;
     });
-    CRun run = Export(dir, dir.File("idle.zuv"));
+    CRun run = Export(dir, dir.file("idle.zuv"));
     ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
     EXPECT_EQ(std::count(run.infos.begin(), run.infos.end(), "Entering Idle Mode..."), 1);
     auto entering = std::find(run.infos.begin(), run.infos.end(), "Entering Idle Mode...");
     ASSERT_NE(entering, run.infos.end());
     ASSERT_NE(entering + 1, run.infos.end());
     EXPECT_EQ(*(entering + 1), "Leaving Idle Mode");
-    ExpectLegacyExport(sourceDb, dir.File("idle.zuv"), kSurvey);
+    ExpectLegacyExport(sourceDb, dir.file("idle.zuv"), kSurvey);
   }
   {
     SCOPED_TRACE("exhaustion that does not go away");
     int updates = 0;
-    CFaultHook hook([&](std::string_view operation, std::string_view) -> uint32_t {
-      return operation == "Update" && ++updates >= 700 ? codes::kResourcesExceeded : 0;
+    CFaultHook hook([&](std::string_view operation, std::string_view table) -> uint32_t {
+      return operation == "Update" && table.starts_with("ORV Reponse") && ++updates >= 700
+                 ? codes::kResourcesExceeded
+                 : 0;
     });
-    CRun run = Export(dir, dir.File("stuck.zuv"));
+    CRun run = Export(dir, dir.file("stuck.zuv"));
     EXPECT_EQ(run.result, 1);
     EXPECT_EQ(std::count(run.infos.begin(), run.infos.end(), "Entering Idle Mode..."), 3);
     ASSERT_EQ(run.errors.size(), 2u) << ::testing::PrintToString(run.errors);
     EXPECT_EQ(run.errors[0], "Error while trying to write data in the target Zuv file.");
     EXPECT_THAT(run.errors[1], StartsWith("Error at CExporter::ExportFromSqlLegacy\n"));
-    EXPECT_FALSE(fs::exists(dir.File("stuck.zuv")));
+    EXPECT_FALSE(fs::exists(dir.file("stuck.zuv")));
   }
 }
 
 TEST(ExportLegacy, WriteFailureLeavesAnExistingTargetUntouched) {
   CTempDir dir;
-  MakeLegacySample(dir.Path(), {"--interviews", "200", "--tables", "2", "--loops", "0"});
-  const std::string target = dir.File("target.zuv");
-  fs::copy_file(dir.File("survey.zuv"), target);
+  MakeLegacySample(dir.path(), {"--interviews", "200", "--tables", "2", "--loops", "0"});
+  const std::string target = dir.file("target.zuv");
+  fs::copy_file(dir.file("survey.zuv"), target);
   const std::string before = ReadBytes(target);
 
   int updates = 0;
@@ -271,17 +276,17 @@ TEST(ExportLegacy, WriteFailureLeavesAnExistingTargetUntouched) {
 
 TEST(ExportLegacy, BinaryRunExitsZeroAndTimesTheExport) {
   CTempDir dir;
-  MakeLegacySample(dir.Path(), {"--interviews", "100", "--tables", "2"});
-  const std::string target = dir.File("out.zuv");
+  MakeLegacySample(dir.path(), {"--interviews", "100", "--tables", "2"});
+  const std::string target = dir.file("out.zuv");
   CProcessResult run = RunProcess(
       ZUVEXPORT_BIN,
-      {"--source", dir.File("survey.zuv"), "--format", "LEGACY", "--connectstring",
-       SqliteOdbcConnect(dir.File("source.db")), "--id", "7", "--target", target, "--endpause",
+      {"--source", dir.file("survey.zuv"), "--format", "LEGACY", "--connectstring",
+       SqliteOdbcConnect(dir.file("source.db")), "--id", "7", "--target", target, "--endpause",
        "UNPAUSE"});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_THAT(run.out, HasSubstr("Info: Recompacting Zuv File...\n"));
   EXPECT_THAT(run.out, ::testing::ContainsRegex("The export took [0-9]+ ms\n$"));
-  ExpectLegacyExport(dir.File("source.db"), target, kSurvey);
+  ExpectLegacyExport(dir.file("source.db"), target, kSurvey);
 }
 
 }  // namespace

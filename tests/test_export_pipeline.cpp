@@ -12,6 +12,7 @@
 #include "platform/zuv/engine.hpp"
 #include "support/legacy_check.hpp"
 #include "support/process.hpp"
+#include "support/temp_dir.hpp"
 #include "support/recording_reporter.hpp"
 
 namespace zx::test {
@@ -72,7 +73,7 @@ struct CRun {
 };
 
 CRun Export(const CTempDir& dir, const std::string& target, SourceConnector connector) {
-  CExporter exporter(dir.File("survey.zuv"), "LEGACY", SqliteOdbcConnect(dir.File("source.db")),
+  CExporter exporter(dir.file("survey.zuv"), "LEGACY", SqliteOdbcConnect(dir.file("source.db")),
                      "7", target, "CONSOLE", "", "", "", "");
   auto reporter = std::make_unique<CRecordingReporter>();
   CRecordingReporter& recorded = *reporter;
@@ -98,22 +99,22 @@ struct CFaultHook {
 
 TEST(ExportPipeline, ReaderFailureEndsTheExportWithItsReport) {
   CTempDir dir;
-  MakeLegacySample(dir.Path(), {"--interviews", "2500", "--tables", "2", "--loops", "0",
+  MakeLegacySample(dir.path(), {"--interviews", "2500", "--tables", "2", "--loops", "0",
                                 "--questions", "6"});
   {
     SCOPED_TRACE("source error in the middle of the second table");
-    CRun run = Export(dir, dir.File("a.zuv"), Failing("ORVResponse7_2", 1500));
+    CRun run = Export(dir, dir.file("a.zuv"), Failing("ORVResponse7_2", 1500));
     EXPECT_EQ(run.result, 1);
     EXPECT_THAT(run.errors, ElementsAre("Error at CExporter::ReadTableFromSqlLegacy\n"
                                         "Microsoft OLE DB Provider for SQL Server : "
                                         "Communication link failure"));
     EXPECT_THAT(run.infos, ::testing::Contains("[Read Thread] Done reading Table number 1"));
     EXPECT_THAT(run.infos, ::testing::Not(::testing::Contains("Recompacting Zuv File...")));
-    EXPECT_FALSE(fs::exists(dir.File("a.zuv")));
+    EXPECT_FALSE(fs::exists(dir.file("a.zuv")));
   }
   {
     SCOPED_TRACE("any other exception on the first row");
-    CRun run = Export(dir, dir.File("b.zuv"), Failing("ORVResponse7_1", 1, true));
+    CRun run = Export(dir, dir.file("b.zuv"), Failing("ORVResponse7_1", 1, true));
     EXPECT_EQ(run.result, 1);
     EXPECT_THAT(run.errors, ElementsAre("CExporter::ReadTableFromSqlLegacy"));
     EXPECT_THAT(run.infos,
@@ -121,14 +122,14 @@ TEST(ExportPipeline, ReaderFailureEndsTheExportWithItsReport) {
   }
   {
     SCOPED_TRACE("the source cannot be reached at all");
-    CRun run = Export(dir, dir.File("c.zuv"), [](const std::string&) -> std::unique_ptr<CSourceConnection> {
+    CRun run = Export(dir, dir.file("c.zuv"), [](const std::string&) -> std::unique_ptr<CSourceConnection> {
       throw CExportError(codes::kFail, "ODBC", "[08001] no server");
     });
     EXPECT_EQ(run.result, 1);
     EXPECT_THAT(run.errors, ElementsAre("Error at CExporter::ExportFromSqlLegacy\nODBC : [08001] no server"));
   }
   std::vector<std::string> left;
-  for (const auto& entry : fs::directory_iterator(dir.Path())) {
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
     left.push_back(entry.path().filename().string());
   }
   EXPECT_THAT(left, ::testing::UnorderedElementsAre("source.db", "survey.zuv"));
@@ -138,15 +139,17 @@ TEST(ExportPipeline, WriterFailureWakesAReaderWaitingForFreeBatches) {
   // More rows than the batches in flight hold, so the reader is blocked on a
   // free batch when the writer gives up.
   CTempDir dir;
-  MakeLegacySample(dir.Path(), {"--interviews", "12000", "--tables", "1", "--loops", "0",
+  MakeLegacySample(dir.path(), {"--interviews", "12000", "--tables", "1", "--loops", "0",
                                 "--questions", "3", "--split-share", "0"});
   std::atomic<int> updates = 0;
-  CFaultHook hook([&](std::string_view operation, std::string_view) -> uint32_t {
-    return operation == "Update" && ++updates == 1 ? codes::kEngineError : 0;
+  CFaultHook hook([&](std::string_view operation, std::string_view table) -> uint32_t {
+    return operation == "Update" && table == "ORV Reponse1" && ++updates == 1
+               ? codes::kEngineError
+               : 0;
   });
-  CRun run = Export(dir, dir.File("t.zuv"), nullptr);
+  CRun run = Export(dir, dir.file("t.zuv"), nullptr);
   EXPECT_EQ(run.result, 1);
-  ASSERT_EQ(run.errors.size(), 2u);
+  ASSERT_EQ(run.errors.size(), 2u) << ::testing::PrintToString(run.errors);
   EXPECT_EQ(run.errors[0], "Error while trying to write data in the target Zuv file.");
   EXPECT_THAT(run.errors[1], HasSubstr("Error at CExporter::ExportFromSqlLegacy\n"));
   EXPECT_THAT(run.infos,

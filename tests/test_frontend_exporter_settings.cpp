@@ -11,6 +11,7 @@
 #include "reporting/mq_reporter.hpp"
 #include "reporting/pipe_reporter.hpp"
 #include "support/process.hpp"
+#include "support/temp_dir.hpp"
 
 namespace zx {
 namespace {
@@ -122,7 +123,7 @@ TEST(FrontendExporterSettings, QueueAndPipeReportersLiveWithTheExporter) {
     test::CTempDir dir;
     Texts t;
     t.progress = "NAMED_PIPE";
-    t.pipe = dir.File("nobody");
+    t.pipe = dir.file("nobody");
     auto e = Make(t);
     EXPECT_EQ(e->Settings().progressMode, NAMED_PIPE);
     auto* pipe = dynamic_cast<CNamedPipeProgressReporter*>(e->Settings().reporter.get());

@@ -8,6 +8,7 @@
 
 #include "platform/ipc/message_queue.hpp"
 #include "support/process.hpp"
+#include "support/temp_dir.hpp"
 
 namespace zx {
 namespace {
@@ -32,15 +33,15 @@ CProcessResult RunExporter(std::vector<std::string> args) {
 // itself fails whatever the layouts do with it.
 std::vector<std::string> Required(const test::CTempDir& dir, const std::string& format = "NEW") {
   return {"--source",
-          dir.File("missing.zuv"),
+          dir.file("missing.zuv"),
           "--format",
           format,
           "--connectstring",
-          "Driver=SQLite3;Database=" + dir.File("missing.db"),
+          "Driver=SQLite3;Database=" + dir.file("missing.db"),
           "--id",
           "1",
           "--target",
-          dir.File("target.zuv")};
+          dir.file("target.zuv")};
 }
 
 std::vector<std::string> With(std::vector<std::string> args,
@@ -149,7 +150,7 @@ TEST(FrontendProgram, RejectedValuesPrintTheUsageLine) {
       EXPECT_EQ(r.out, std::string("Error: Invalid ") + (option + 2) + " '" + text +
                            "': expected a date as dd/mm/yyyy\n" + Usage());
       EXPECT_FALSE(CMessageQueue::Exists(queue));
-      EXPECT_FALSE(std::filesystem::exists(dir.File("target.zuv")));
+      EXPECT_FALSE(std::filesystem::exists(dir.file("target.zuv")));
     }
   }
 }
@@ -158,7 +159,7 @@ TEST(FrontendProgram, OptionFormsAndPositionalTextsAreAccepted) {
   // Each form parses (no parameter error): the run goes on to the format check.
   test::CTempDir dir;
   const std::vector<std::string> rest = {"--connectstring", "cs",         "--id",   "1", "--target",
-                                         dir.File("t.zuv"), "--endpause", "UNPAUSE"};
+                                         dir.file("t.zuv"), "--endpause", "UNPAUSE"};
   for (const auto& form : {std::vector<std::string>{"-source", "x", "-format", "bad"},
                            std::vector<std::string>{"/source", "x", "/format", "bad"},
                            std::vector<std::string>{"--source=x", "--format=bad"},
@@ -200,7 +201,7 @@ TEST(FrontendProgram, FailedExportTimesAndPausesUnlessUnpaused) {
     // Nobody listens on the pipe: the export's own messages vanish, the front
     // end's duration line stays.
     auto r = RunExporter(With(Required(dir), {"--progress", "NAMED_PIPE", "--pipe",
-                                              dir.File("nobody"), "--endpause", "UNPAUSE"}));
+                                              dir.file("nobody"), "--endpause", "UNPAUSE"}));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out.rfind("The export took ", 0), 0u) << r.out;
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;

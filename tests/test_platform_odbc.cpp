@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/error.hpp"
@@ -127,21 +128,30 @@ TEST(PlatformOdbc, ValuesKeepTheirTypes) {
 TEST(PlatformOdbc, ExpressionsAndLongValues) {
   CSqliteSourceDb db;
   const std::string longText(100000, 'e');
-  db.Exec("CREATE TABLE t(id INTEGER, tx TEXT, bl BLOB);"
-          "INSERT INTO t VALUES(1, 'é" + longText + "', randomblob(70000));"
-          "INSERT INTO t VALUES(2, 'short', x'01');"
-          "INSERT INTO t VALUES(3, NULL, NULL);");
-  for (bool declaredTypes : {false, true}) {
-    SCOPED_TRACE(declaredTypes ? "declared types" : "typed by value");
-    auto connection = ConnectOdbc(db.ConnectString(), COdbcOptions{300, declaredTypes});
-    const auto rows = ReadAll(*connection, "SELECT tx, bl, length(bl) FROM t ORDER BY id");
+  db.Exec(
+      "CREATE TABLE t(id INTEGER, tx TEXT, bl BLOB);"
+      "INSERT INTO t VALUES(1, 'é" +
+      longText +
+      "', randomblob(70000));"
+      "INSERT INTO t VALUES(2, 'short', x'01');"
+      "INSERT INTO t VALUES(3, NULL, NULL);");
+  for (const COdbcOptions& options :
+       {COdbcOptions{300, false, false}, COdbcOptions{300, true, false},
+        COdbcOptions{300, false, true}, COdbcOptions{300, true, true}}) {
+    SCOPED_TRACE(::testing::Message() << "declared types " << options.declaredTypes << ", unbound "
+                                      << options.unboundLongValues);
+    auto connection = ConnectOdbc(db.ConnectString(), options);
+    const auto rows = ReadAll(*connection, "SELECT id, tx, bl, length(bl), id FROM t ORDER BY id");
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0][0], CValue::FromText("é" + longText));
-    EXPECT_EQ(rows[0][1].Binary().bytes.size(), 70000u);
-    EXPECT_EQ(rows[1][0], CValue::FromText("short"));
-    EXPECT_EQ(rows[1][1], CValue::FromBinary({1}));
-    EXPECT_TRUE(rows[2][0].IsNull());
+    EXPECT_EQ(rows[0][1], CValue::FromText("é" + longText));
+    EXPECT_EQ(rows[0][2].Binary().bytes.size(), 70000u);
+    EXPECT_EQ(rows[0][3], options.declaredTypes ? CValue::FromText("70000")  // driver's varchar
+                                                : CValue::FromInt32(70000));
+    EXPECT_EQ(rows[1][1], CValue::FromText("short"));
+    EXPECT_EQ(rows[1][2], CValue::FromBinary({1}));
+    EXPECT_EQ(rows[1][4], CValue::FromInt32(2));
     EXPECT_TRUE(rows[2][1].IsNull());
+    EXPECT_TRUE(rows[2][2].IsNull());
   }
   // Expressions have no declared type: their values decide, as SQL Server's
   // int results for COUNT and MAX.
@@ -159,18 +169,19 @@ TEST(PlatformOdbc, ExpressionsAndLongValues) {
 
 TEST(PlatformOdbc, DeclaredTypesReadNatively) {
   CSqliteSourceDb db;
-  db.Exec("CREATE TABLE t(i INTEGER, s SMALLINT, b BIGINT, r REAL, bt BIT, dt DATETIME,"
-          " vc VARCHAR(3));"
-          "INSERT INTO t VALUES(7, -3, 1099511627776, 2.5, 1, '2014-12-31 10:11:12', 'abc');");
+  db.Exec(
+      "CREATE TABLE t(i INTEGER, s SMALLINT, b BIGINT, r REAL, bt BIT, dt DATETIME,"
+      " vc VARCHAR(3));"
+      "INSERT INTO t VALUES(7, -3, 1099511627776, 2.5, 1, '2014-12-31 10:11:12', 'abc');");
   auto connection = ConnectOdbc(db.ConnectString(), COdbcOptions{300, true});
   auto rows = ReadAll(*connection, "SELECT * FROM t");
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0], (std::vector<CValue>{
-                         CValue::FromInt32(7), CValue::FromInt16(-3),
-                         CValue::FromInt64(1099511627776), CValue::FromDouble(2.5),
-                         CValue::FromBool(true),
-                         CValue::FromDateTime(MakeDateTime(2014, 12, 31, 10, 11, 12)),
-                         CValue::FromText("abc")}));
+  EXPECT_EQ(
+      rows[0],
+      (std::vector<CValue>{
+          CValue::FromInt32(7), CValue::FromInt16(-3), CValue::FromInt64(1099511627776),
+          CValue::FromDouble(2.5), CValue::FromBool(true),
+          CValue::FromDateTime(MakeDateTime(2014, 12, 31, 10, 11, 12)), CValue::FromText("abc")}));
   // A value longer than its declared size cannot be completed in a block:
   // the read fails rather than cut it.
   db.Exec("INSERT INTO t(vc) VALUES('abcdefghijklmnopq')");
@@ -182,9 +193,10 @@ TEST(PlatformOdbc, DeclaredTypesReadNatively) {
 TEST(PlatformOdbc, BlockBoundaries) {
   // One INTEGER column read natively fills blocks of 1000 rows.
   CSqliteSourceDb db;
-  db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, v INTEGER);"
-          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2001)"
-          " INSERT INTO t SELECT i, i * 3 FROM n;");
+  db.Exec(
+      "CREATE TABLE t(id INTEGER PRIMARY KEY, v INTEGER);"
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2001)"
+      " INSERT INTO t SELECT i, i * 3 FROM n;");
   for (bool declaredTypes : {true, false}) {
     auto connection = ConnectOdbc(db.ConnectString(), COdbcOptions{300, declaredTypes});
     for (int count : {0, 1, 2, 999, 1000, 1001, 2000, 2001}) {
@@ -268,14 +280,15 @@ TEST(PlatformOdbc, DateBoundsPerDialect) {
   EXPECT_EQ(CDialectOnly(SqlDialect::Other).DateBound(date),
             "CONVERT(DATETIME, '07/03/2014', 103)");
   CSqliteSourceDb db;
-  db.Exec("CREATE TABLE i(id INTEGER, StartInterview DATETIME);"
-          "INSERT INTO i VALUES(1, '2014-03-06 23:59:59'), (2, '2014-03-07 00:00:00'),"
-          " (3, '2014-03-07 12:00:00'), (4, '2014-03-08 00:00:00');");
+  db.Exec(
+      "CREATE TABLE i(id INTEGER, StartInterview DATETIME);"
+      "INSERT INTO i VALUES(1, '2014-03-06 23:59:59'), (2, '2014-03-07 00:00:00'),"
+      " (3, '2014-03-07 12:00:00'), (4, '2014-03-08 00:00:00');");
   auto connection = ConnectOdbc(db.ConnectString(), 300);
   EXPECT_EQ(connection->DateBound(date), "'2014-03-07 00:00:00'");
-  const std::string sql = "SELECT COUNT(*) FROM i WHERE StartInterview >= " +
-                          connection->DateBound(date) + " AND StartInterview < " +
-                          connection->DateBound({2014, 3, 8});
+  const std::string sql =
+      "SELECT COUNT(*) FROM i WHERE StartInterview >= " + connection->DateBound(date) +
+      " AND StartInterview < " + connection->DateBound({2014, 3, 8});
   EXPECT_EQ(connection->QueryScalar(sql), CValue::FromInt32(2));
 }
 
@@ -302,6 +315,19 @@ TEST(PlatformOdbc, OneOpenStatementPerConnection) {
     first.reset();  // must not end the newer statement
     second->MoveNext();
     EXPECT_EQ(second->FieldValue(0), CValue::FromInt32(2));
+  }
+  {
+    // As in the export: the main thread executes, the read thread reads and
+    // closes, then the main thread runs the next query.
+    auto recordset = connection->Execute("SELECT id FROM t ORDER BY id");
+    int sum = 0;
+    std::thread reader([&] {
+      for (; !recordset->IsEOF(); recordset->MoveNext()) sum += recordset->FieldValue(0).Int32();
+      recordset->Close();
+    });
+    reader.join();
+    EXPECT_EQ(sum, 6);
+    EXPECT_EQ(connection->QueryScalar("SELECT MAX(id) FROM t"), CValue::FromInt32(3));
   }
   {
     // A recordset may outlive its connection object.

@@ -18,6 +18,7 @@
 #include "reporting/mq_reporter.hpp"
 #include "reporting/pipe_reporter.hpp"
 #include "support/process.hpp"
+#include "support/temp_dir.hpp"
 
 namespace zx {
 namespace {
@@ -145,7 +146,7 @@ TEST(PipeReporter, SocketAndFifoListenersReceiveTheSameBytes) {
     EXPECT_EQ(r.out, kSampleBytes);
   }
   {
-    const std::string path = dir.File("fifo");
+    const std::string path = dir.file("fifo");
     test::CChildProcess watcher(ZUVWATCH_BIN, {"--pipe", path, "--fifo"});
     ASSERT_TRUE(test::WaitUntil([&] { return IsFileType(path, S_IFIFO); }));
     {
@@ -161,12 +162,12 @@ TEST(PipeReporter, SocketAndFifoListenersReceiveTheSameBytes) {
 TEST(PipeReporter, NobodyListeningIsSilent) {
   test::CTempDir dir;
   {
-    CNamedPipeProgressReporter reporter(dir.File("missing"));
+    CNamedPipeProgressReporter reporter(dir.file("missing"));
     SendTheSampleReports(reporter);
   }
   {
     // A socket file left behind by a listener that is gone.
-    const std::string path = dir.File("stale");
+    const std::string path = dir.file("stale");
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -177,14 +178,14 @@ TEST(PipeReporter, NobodyListeningIsSilent) {
     SendTheSampleReports(reporter);
   }
   {
-    const std::string path = dir.File("fifo");
+    const std::string path = dir.file("fifo");
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
     CNamedPipeProgressReporter reporter(path);  // no reader: must not block
     SendTheSampleReports(reporter);
   }
   {
     // A regular file is not a pipe: it is left as it is.
-    const std::string path = dir.File("plain");
+    const std::string path = dir.file("plain");
     std::ofstream(path) << "keep";
     {
       CNamedPipeProgressReporter reporter(path);
@@ -202,7 +203,7 @@ TEST(PipeReporter, ReaderThatGoesAwayDoesNotKillTheWriter) {
   ASSERT_EQ(signal(SIGPIPE, SIG_DFL), SIG_DFL);
   test::CTempDir dir;
   for (bool fifo : {false, true}) {
-    const std::string path = dir.File(fifo ? "fifo" : "socket");
+    const std::string path = dir.file(fifo ? "fifo" : "socket");
     std::vector<std::string> args = {"--pipe", path};
     if (fifo) args.push_back("--fifo");
     test::CChildProcess watcher(ZUVWATCH_BIN, args);

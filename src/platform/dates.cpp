@@ -14,12 +14,14 @@ bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t max
   return pos - start >= minDigits;
 }
 
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
 }  // namespace
+
+bool IsCalendarDay(int year, int month, int day) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= (month == 2 && leap ? 29 : kDays[month - 1]);
+}
 
 std::optional<CCalendarDate> ParseDayMonthYear(std::string_view text) {
   CCalendarDate date;
@@ -31,10 +33,7 @@ std::optional<CCalendarDate> ParseDayMonthYear(std::string_view text) {
     return std::nullopt;
   }
   if (!ReadDigits(text, pos, 4, 4, date.year) || pos != text.size()) return std::nullopt;
-  if (date.year < 1753 || date.month < 1 || date.month > 12 || date.day < 1 ||
-      date.day > DaysInMonth(date.year, date.month)) {
-    return std::nullopt;
-  }
+  if (date.year < 1753 || !IsCalendarDay(date.year, date.month, date.day)) return std::nullopt;
   return date;
 }
 

@@ -16,6 +16,9 @@ struct CCalendarDate {
 // date; anything else, blanks included, gives nullopt.
 std::optional<CCalendarDate> ParseDayMonthYear(std::string_view text);
 
+// True when year-month-day names a day of the Gregorian calendar.
+bool IsCalendarDay(int year, int month, int day);
+
 // "dd/mm/yyyy" with leading zeros.
 std::string FormatDayMonthYear(const CCalendarDate& date);
 

@@ -1,12 +1,12 @@
 #include "surveylib/db_structure.hpp"
 
+#include <fmt/format.h>
+#include <fmt/printf.h>
+
 #include <algorithm>
 #include <cctype>
 #include <map>
 #include <set>
-
-#include <fmt/format.h>
-#include <fmt/printf.h>
 
 #include "platform/error.hpp"
 #include "platform/odbc/source.hpp"
@@ -51,17 +51,23 @@ const char* FieldType(const CQuestion& q) {
   if (q.GetTypeElement() == 2) return "INTEGER";
   switch (q.GetTypeQuestion()) {
     case 1:
-    case 2: return "INTEGER";
-    case 3: return "REAL";
-    default: return "TEXT";  // open text, dates, and any type this library does not know
+    case 2:
+      return "INTEGER";
+    case 3:
+      return "REAL";
+    default:
+      return "TEXT";  // open text, dates, and any type this library does not know
   }
 }
 
 const char* FieldType(FieldKind kind) {
   switch (kind) {
-    case FieldKind::Integer: return "INTEGER";
-    case FieldKind::Real: return "REAL";
-    default: return "TEXT";  // dates as ISO 8601 text
+    case FieldKind::Integer:
+      return "INTEGER";
+    case FieldKind::Real:
+      return "REAL";
+    default:
+      return "TEXT";  // dates as ISO 8601 text
   }
 }
 
@@ -95,8 +101,8 @@ std::string CreateTableSql(const std::string& name, int keyCount, bool withOrder
 }
 
 std::string CreateKeyIndexSql(const std::string& name, int keyCount) {
-  return "CREATE UNIQUE INDEX " + QuoteIdentifier(name + " Keys") + " ON " +
-         QuoteIdentifier(name) + " (" + KeyColumns(keyCount) + ")";
+  return "CREATE UNIQUE INDEX " + QuoteIdentifier(name + " Keys") + " ON " + QuoteIdentifier(name) +
+         " (" + KeyColumns(keyCount) + ")";
 }
 
 // The response tables the questions that carry data use, from 1 to the highest.
@@ -133,31 +139,46 @@ CDBStructureAdo::~CDBStructureAdo() {
 }
 
 std::optional<std::string> CDBStructureAdo::ZuvPathOf(const std::string& connectionText) {
-  const std::string lower = Lower(connectionText);
-  const size_t start = lower.find_first_not_of(" \t");
-  if (start == std::string::npos || lower.compare(start, 9, "provider=") != 0) return std::nullopt;
-  constexpr std::string_view kKey = "data source=";
+  auto trim = [](std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return std::string_view();
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  };
+  // "key=value" pairs separated by ';'; a value in double quotes may hold ';'.
+  bool provider = false, firstPair = true;
+  std::optional<std::string> path;
   size_t at = 0;
-  // The key starts the text or follows a ';'.
-  while ((at = lower.find(kKey, at)) != std::string::npos) {
-    const size_t before = lower.find_last_not_of(" \t", at == 0 ? 0 : at - 1);
-    if (at > 0 && before != std::string::npos && lower[before] == ';') break;
-    at += kKey.size();
+  while (at < connectionText.size()) {
+    const size_t equals = connectionText.find('=', at);
+    const size_t semicolon = connectionText.find(';', at);
+    if (equals == std::string::npos || (semicolon != std::string::npos && semicolon < equals)) {
+      if (semicolon == std::string::npos) break;
+      at = semicolon + 1;
+      continue;
+    }
+    const std::string key = Lower(trim(std::string_view(connectionText).substr(at, equals - at)));
+    size_t valueStart = connectionText.find_first_not_of(" \t", equals + 1);
+    std::string value;
+    if (valueStart != std::string::npos && connectionText[valueStart] == '"') {
+      const size_t close = connectionText.find('"', valueStart + 1);
+      if (close == std::string::npos) return std::nullopt;
+      value = connectionText.substr(valueStart + 1, close - valueStart - 1);
+      at = connectionText.find(';', close);
+    } else {
+      const size_t end = connectionText.find(';', equals);
+      value =
+          std::string(trim(std::string_view(connectionText)
+                               .substr(equals + 1, end == std::string::npos ? std::string::npos
+                                                                            : end - equals - 1)));
+      at = end;
+    }
+    if (firstPair) provider = key == "provider";
+    firstPair = false;
+    if (key == "data source") path = value;
+    if (at == std::string::npos) break;
+    ++at;
   }
-  if (at == std::string::npos) return std::nullopt;
-  size_t value = connectionText.find_first_not_of(" \t", at + kKey.size());
-  if (value == std::string::npos) return std::nullopt;
-  std::string path;
-  if (connectionText[value] == '"') {
-    const size_t close = connectionText.find('"', value + 1);
-    if (close == std::string::npos) return std::nullopt;
-    path = connectionText.substr(value + 1, close - value - 1);
-  } else {
-    const size_t end = connectionText.find(';', value);
-    path = connectionText.substr(value, end == std::string::npos ? std::string::npos : end - value);
-    path.erase(path.find_last_not_of(" \t") + 1);
-  }
-  if (path.empty()) return std::nullopt;
+  if (!provider || !path || path->empty()) return std::nullopt;
   return path;
 }
 
@@ -219,10 +240,10 @@ bool CDBStructureAdo::ReadDataStructure(CQuestionnaire& questionnaire) {
   }
   for (const std::string& name : required) {
     if (SourceTableExists(name)) continue;
-    questionnaire.m_errorText =
-        fmt::format("The source database has no table {} for survey {} (its questionnaire uses "
-                    "response tables 1 to {})",
-                    name, m_surveyId, highest);
+    questionnaire.m_errorText = fmt::format(
+        "The source database has no table {} for survey {} (its questionnaire uses "
+        "response tables 1 to {})",
+        name, m_surveyId, highest);
     return false;
   }
   return true;
@@ -273,7 +294,8 @@ bool CDBStructureAdo::CreateResponseTables(const CQuestionnaire& questionnaire,
       if (!place(q.m_tableNumber, 1, q.m_nbMaxReponse)) return false;
     } else {
       for (const CAdditionalTableToken& token : ParseAdditionalTables(q.m_additionalTables))
-        if (!place(token.tableNumber, LeadingInt(token.firstDataOrder), LeadingInt(token.lastDataOrder)))
+        if (!place(token.tableNumber, LeadingInt(token.firstDataOrder),
+                   LeadingInt(token.lastDataOrder)))
           return false;
     }
   }

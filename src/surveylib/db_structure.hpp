@@ -80,8 +80,8 @@ class CDBStructureAdo : public CDBStructureVirtual {
  private:
   std::string m_connectionText;
   std::unique_ptr<CZuvEngine> m_engine;
-  std::unique_ptr<CZuvDatabase> m_database;           // on a ZUV file
-  std::unique_ptr<CSourceConnection> m_source;        // on the source database
+  std::unique_ptr<CZuvDatabase> m_database;     // on a ZUV file
+  std::unique_ptr<CSourceConnection> m_source;  // on the source database
   std::unique_ptr<COrvixTableDef> m_lastTableDef;
 
   bool RequireZuv(const char* operation);

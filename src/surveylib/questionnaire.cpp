@@ -1,12 +1,12 @@
 #include "surveylib/questionnaire.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <stdexcept>
 #include <unordered_set>
-
-#include <fmt/format.h>
 
 #include "platform/error.hpp"
 #include "platform/text.hpp"
@@ -86,7 +86,8 @@ bool CQuestionnaire::Read(const std::string& path, bool readQuestions, bool read
                             static_cast<int>(type), path));
   std::error_code ec;
   if (!std::filesystem::exists(path, ec))
-    return Fail(errors::kFileMissing, fmt::format("The questionnaire file {} does not exist", path));
+    return Fail(errors::kFileMissing,
+                fmt::format("The questionnaire file {} does not exist", path));
 
   CZuvEngine engine;
   std::unique_ptr<CZuvDatabase> db;
@@ -97,7 +98,8 @@ bool CQuestionnaire::Read(const std::string& path, bool readQuestions, bool read
                   fmt::format("The file {} has no [Questionnaire] table", path));
   } catch (const CExportError& e) {
     if (e.Code() == codes::kFileNotFound)
-      return Fail(errors::kFileMissing, fmt::format("The questionnaire file {} does not exist", path));
+      return Fail(errors::kFileMissing,
+                  fmt::format("The questionnaire file {} does not exist", path));
     return Fail(errors::kNotAZuvFile,
                 fmt::format("The file {} is not a ZUV file: {}", path, e.Description()));
   }
@@ -105,7 +107,8 @@ bool CQuestionnaire::Read(const std::string& path, bool readQuestions, bool read
 
   std::vector<std::string> wanted = {"CodeQuestion", "Position", "Indent", "TypeElement",
                                      "TypeQuestion"};
-  if (readResponses) wanted.insert(wanted.end(), {"NbMaxReponse", "NroTableReponse", "AdditionalTables"});
+  if (readResponses)
+    wanted.insert(wanted.end(), {"NbMaxReponse", "NroTableReponse", "AdditionalTables"});
   if (readDataFlags) wanted.insert(wanted.end(), {"DataFlag", "DataCount"});
   if (readTexts) wanted.push_back("Libelle");
 
@@ -176,8 +179,9 @@ bool CQuestionnaire::Read(const std::string& path, bool readQuestions, bool read
     }
     rs->Close();
   } catch (const CExportError& e) {
-    return Fail(errors::kNotAZuvFile, fmt::format("The [Questionnaire] table of {} cannot be read: {}",
-                                                  path, e.Description()));
+    return Fail(
+        errors::kNotAZuvFile,
+        fmt::format("The [Questionnaire] table of {} cannot be read: {}", path, e.Description()));
   }
 
   std::unordered_set<int32_t> ids;
@@ -204,15 +208,15 @@ bool CQuestionnaire::CheckStructure(const std::string& path) {
     if (q.m_indent > parentIndent + 1 ||
         (parent >= 0 && m_questions[static_cast<size_t>(parent)].m_typeElement != 2))
       Warn(questionnaire_errors::kInconsistentIndent,
-           fmt::format("Question {} of {} has indent {} but is not directly inside a loop",
-                       q.m_id, path, q.m_indent));
+           fmt::format("Question {} of {} has indent {} but is not directly inside a loop", q.m_id,
+                       path, q.m_indent));
   }
   return m_errorCode == errors::kNone;
 }
 
 bool CQuestionnaire::VerifyDataEntryStructures(const std::string& path, DataBaseType type) {
   static constexpr const char* kSemiOpenColumns[] = {
-      "CodeReponseSO", "CodeQuestion", "LibelleSO", "CodeRegroupement",
+      "CodeReponseSO", "CodeQuestion", "LibelleSO",    "CodeRegroupement",
       "Ordre",         "NbCitations",  "DateCreation", "Auteur"};
   if (type != DATABASE_ZUV) {
     m_errorCode = errors::kUnsupportedType;
@@ -229,8 +233,10 @@ bool CQuestionnaire::VerifyDataEntryStructures(const std::string& path, DataBase
       const auto columns = db->Columns("ORV SemiOpen");
       for (const char* name : kSemiOpenColumns)
         if (std::none_of(columns.begin(), columns.end(),
-                         [&](const CZuvDatabase::CColumn& c) { return SameName(c.name, name); }))
+                         [&](const CZuvDatabase::CColumn& c) { return SameName(c.name, name); })) {
           problem = fmt::format("has no column {} in its [ORV SemiOpen] table", name);
+          break;
+        }
     }
     if (problem.empty()) return true;
     m_errorCode = errors::kNoSemiOpenTable;

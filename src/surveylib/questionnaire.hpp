@@ -17,27 +17,27 @@ inline constexpr int16_t kFileMissing = 1;
 inline constexpr int16_t kNotAZuvFile = 2;
 inline constexpr int16_t kNoQuestionnaireTable = 3;
 inline constexpr int16_t kMissingColumn = 4;
-inline constexpr int16_t kDuplicate = 5;            // Position or CodeQuestion
+inline constexpr int16_t kDuplicate = 5;  // Position or CodeQuestion
 inline constexpr int16_t kBadAdditionalTables = 6;
-inline constexpr int16_t kUnsupportedType = 7;      // DataBaseType other than DATABASE_ZUV
-inline constexpr int16_t kBadValue = 8;             // NULL, non-integer or out-of-range value
+inline constexpr int16_t kUnsupportedType = 7;  // DataBaseType other than DATABASE_ZUV
+inline constexpr int16_t kBadValue = 8;         // NULL, non-integer or out-of-range value
 inline constexpr int16_t kLastFailure = 8;
-inline constexpr int16_t kDataWithoutTable = 9;     // carries data, no response table
+inline constexpr int16_t kDataWithoutTable = 9;  // carries data, no response table
 inline constexpr int16_t kInconsistentIndent = 10;
-inline constexpr int16_t kNoSemiOpenTable = 11;     // VerifyDataEntryStructures
+inline constexpr int16_t kNoSemiOpenTable = 11;  // VerifyDataEntryStructures
 }  // namespace questionnaire_errors
 
 class CQuestion {
  public:
-  int32_t m_id = 0;             // CodeQuestion
+  int32_t m_id = 0;  // CodeQuestion
   int32_t m_position = 0;
   int16_t m_indent = 1;
-  int16_t m_typeElement = 1;    // 1 question, 2 loop, 3 text block
+  int16_t m_typeElement = 1;  // 1 question, 2 loop, 3 text block
   int16_t m_typeQuestion = 0;
   int32_t m_nbMaxReponse = 1;
   int16_t m_dataFlag = 0;
   int32_t m_dataCount = 0;
-  int16_t m_tableNumber = 0;    // NroTableReponse
+  int16_t m_tableNumber = 0;  // NroTableReponse
   std::string m_additionalTables;
   std::string m_libelle;
 

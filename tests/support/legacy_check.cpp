@@ -98,12 +98,6 @@ std::vector<std::string> TableNames(const std::string& dbPath) {
   return names;
 }
 
-std::string QueryText(const std::string& dbPath, const std::string& sql) {
-  std::string value;
-  ForEachRow(dbPath, sql, [&](sqlite3_stmt* s) { value = TextOf(s, 0).value_or("NULL"); });
-  return value;
-}
-
 int64_t ExpectLegacyExport(const std::string& sourceDb, const std::string& targetZuv,
                            int32_t surveyId,
                            const std::optional<std::set<std::string>>& acceptedKeys) {

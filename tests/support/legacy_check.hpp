@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/sqlite_file.hpp"
+
 namespace zx::test {
 
 // Runs zuvsample (legacy layout only) into `dir`: dir/survey.zuv, dir/source.db.
@@ -23,8 +25,6 @@ struct CTableRows {
 };
 CTableRows ReadTable(const std::string& dbPath, const std::string& table);
 std::vector<std::string> TableNames(const std::string& dbPath);
-// The single value of a query on one database, as text.
-std::string QueryText(const std::string& dbPath, const std::string& sql);
 
 // Checks with gtest assertions that every source row of every
 // "ORVResponse<id>_<t>" table (only those whose Cle1 is in `acceptedKeys`,

@@ -166,17 +166,6 @@ bool WaitUntil(const std::function<bool()>& ready, int limitMs) {
   return ready();
 }
 
-CTempDir::CTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zuvtest-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  m_path = pattern;
-}
-
-CTempDir::~CTempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(m_path, ignored);
-}
-
 std::string UniqueName(const std::string& prefix) {
   static std::atomic<int> counter{0};
   return prefix + std::to_string(getpid()) + "_" + std::to_string(++counter);

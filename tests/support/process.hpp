@@ -6,7 +6,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -58,22 +57,6 @@ CProcessResult RunProcess(const std::string& program, const std::vector<std::str
 // Polls `ready` (every 10 ms, up to `limitMs`) for a condition another process
 // brings about; true once it holds.
 bool WaitUntil(const std::function<bool()>& ready, int limitMs = 20000);
-
-// A fresh directory under the temporary directory, removed with its content
-// by the destructor.
-class CTempDir {
- public:
-  CTempDir();
-  ~CTempDir();
-  const std::string& Path() const { return m_path; }
-  std::string File(const std::string& name) const { return m_path + "/" + name; }
-  // The same under the names the engine tests use.
-  const std::string& path() const { return m_path; }
-  std::string file(std::string_view name) const { return m_path + "/" + std::string(name); }
-
- private:
-  std::string m_path;
-};
 
 // A name no other test run uses at the same time (pid and a counter).
 std::string UniqueName(const std::string& prefix);

@@ -1,11 +1,11 @@
 #include "sample_survey.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <numeric>
 #include <stdexcept>
-
-#include <fmt/format.h>
 
 #include "platform/text.hpp"
 #include "surveylib/interview_fields.hpp"
@@ -34,9 +34,9 @@ class CRandom {
 
 uint64_t Mix(uint64_t a, uint64_t b) { return CRandom(a * 0x2545F4914F6CDD1Dull ^ b).Next(); }
 
-constexpr const char* kWords[] = {"bon",   "prix",  "service", "rapide", "qualité", "l'accueil",
-                                  "trop",  "cher",  "livré",   "à",      "temps",   "très",
-                                  "satisfait", "déçu", "produit", "\"super\""};
+constexpr const char* kWords[] = {
+    "bon",   "prix", "service", "rapide", "qualité",   "l'accueil", "trop",    "cher",
+    "livré", "à",    "temps",   "très",   "satisfait", "déçu",      "produit", "\"super\""};
 
 constexpr int kQuestionsPerLoop = 2;
 constexpr int kQuestionsPerNestedLoop = 4;  // two in the outer loop, two in the inner one
@@ -76,8 +76,8 @@ std::string FormatSeconds(int64_t seconds) {
   const int64_t d = doy - (153 * mp + 2) / 5 + 1;
   const int64_t m = mp + (mp < 10 ? 3 : -9);
   const int64_t y = yoe + era * 400 + (m <= 2);
-  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", y, m, d, secs / 3600,
-                     secs / 60 % 60, secs % 60);
+  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", y, m, d, secs / 3600, secs / 60 % 60,
+                     secs % 60);
 }
 
 CSampleSurvey::CSampleSurvey(const CSampleOptions& options) : m_options(options) {
@@ -93,10 +93,11 @@ void CSampleSurvey::BuildQuestionnaire() {
                        kQuestionsPerNestedLoop * m_options.nestedLoops;
   const int overAnswerLoops = (m_options.loops + 1) / 2;
   if (topCount < std::max(m_options.tables, overAnswerLoops))
-    throw std::invalid_argument(fmt::format(
-        "--questions {} is too small for {} loops, {} nested loops and {} tables (needs at least {})",
-        m_options.questions, m_options.loops, m_options.nestedLoops, m_options.tables,
-        m_options.questions - topCount + std::max(m_options.tables, overAnswerLoops)));
+    throw std::invalid_argument(
+        fmt::format("--questions {} is too small for {} loops, {} nested loops and {} tables "
+                    "(needs at least {})",
+                    m_options.questions, m_options.loops, m_options.nestedLoops, m_options.tables,
+                    m_options.questions - topCount + std::max(m_options.tables, overAnswerLoops)));
 
   int32_t code = m_options.sparseIds ? 10000 : 0;
   auto nextCode = [&] { return code += m_options.sparseIds ? 1 + int32_t(rng.Below(500)) : 1; };
@@ -210,14 +211,15 @@ void CSampleSurvey::BuildQuestionnaire() {
   CRandom semi(Mix(m_options.seed, 2));
   std::vector<int32_t> openCodes;
   for (const CElement& e : m_elements)
-    if (e.typeElement == 1 && (e.typeQuestion == 4 || e.typeQuestion == 1)) openCodes.push_back(e.code);
+    if (e.typeElement == 1 && (e.typeQuestion == 4 || e.typeQuestion == 1))
+      openCodes.push_back(e.code);
   int32_t soCode = m_options.sparseIds ? 5000 : 0;
   for (int i = 0; i < m_options.semiOpen; ++i) {
     soCode += m_options.sparseIds ? 1 + int32_t(semi.Below(40)) : 1;
     m_semiOpens.push_back(
         {soCode, openCodes.empty() ? 0 : openCodes[semi.Below(int64_t(openCodes.size()))],
-         fmt::format("Autre réponse n°{} : l'\"exemple\"", i + 1), int32_t(semi.Below(4)),
-         i + 1, int32_t(1 + semi.Below(50)),
+         fmt::format("Autre réponse n°{} : l'\"exemple\"", i + 1), int32_t(semi.Below(4)), i + 1,
+         int32_t(1 + semi.Below(50)),
          FormatSeconds(m_startSeconds + semi.Below(int64_t(m_options.days) * 86400)),
          i % 3 ? "codeur" : "O'Brien"});
   }
@@ -234,7 +236,7 @@ void CSampleSurvey::BuildTables() {
   for (const CElement& e : m_elements) highest = std::max<int>(highest, e.tableNumber);
   m_tables.resize(size_t(highest));
   for (int t = 0; t < highest; ++t) m_tables[size_t(t)].number = t + 1;
-  for (const CElement& e : m_elements) {
+  for (CElement& e : m_elements) {
     if (!e.dataFlag) continue;
     auto place = [&](int table, int32_t first, int32_t last) {
       CResponseTable& rt = m_tables[size_t(table - 1)];
@@ -244,25 +246,29 @@ void CSampleSurvey::BuildTables() {
     if (e.additionalTables.empty()) {
       place(e.tableNumber, 1, e.nbMaxReponse);
     } else {
-      for (const CAdditionalTableToken& token : ParseAdditionalTables(e.additionalTables))
-        place(token.tableNumber, LeadingInt(token.firstDataOrder), LeadingInt(token.lastDataOrder));
+      for (const CAdditionalTableToken& token : ParseAdditionalTables(e.additionalTables)) {
+        const CTokenRange range{token.tableNumber, LeadingInt(token.firstDataOrder),
+                                LeadingInt(token.lastDataOrder)};
+        place(range.table, range.first, range.last);
+        e.ranges.push_back(range);
+      }
     }
   }
 }
 
 int CSampleSurvey::TableOf(const CElement& e, int32_t dataOrder) const {
-  if (e.additionalTables.empty()) return e.tableNumber;
-  for (const CAdditionalTableToken& token : ParseAdditionalTables(e.additionalTables))
-    if (dataOrder >= LeadingInt(token.firstDataOrder) && dataOrder <= LeadingInt(token.lastDataOrder))
-      return token.tableNumber;
+  for (const CTokenRange& r : e.ranges)
+    if (dataOrder >= r.first && dataOrder <= r.last) return r.table;
   return e.tableNumber;
 }
 
 CInterview CSampleSurvey::Interview(int64_t index) {
   CRandom rng(Mix(m_options.seed, 1000 + uint64_t(index)));
   CInterview interview;
-  interview.id = m_options.sparseIds ? int32_t(100000 + index * 50 + int64_t(Mix(m_options.seed, uint64_t(index)) % 50))
-                                     : int32_t(index + 1);
+  interview.id =
+      m_options.sparseIds
+          ? int32_t(100000 + index * 50 + int64_t(Mix(m_options.seed, uint64_t(index)) % 50))
+          : int32_t(index + 1);
 
   const int64_t start = m_startSeconds + rng.Below(int64_t(m_options.days) * 86400);
   const int64_t end = start + 300 + rng.Below(3300);
@@ -273,21 +279,31 @@ CInterview CSampleSurvey::Interview(int64_t index) {
   for (const CInterviewField& f : kInterviewFields) {
     const std::string_view n = f.sourceColumn;
     CValue v;
-    if (n == "AgentId") v = text(fmt::format("AG{:03}", rng.Below(40)));
-    else if (n == "StartInterview") v = text(FormatSeconds(start));
-    else if (n == "EndInterview") v = nullable(text(FormatSeconds(end)));
-    else if (n == "Completed") v = integer(rng.Chance(m_options.completeShare) ? 1 : 0);
-    else if (n == "LanguageId") v = integer(rng.Chance(0.8) ? 1036 : 1033);
+    if (n == "AgentId")
+      v = text(fmt::format("AG{:03}", rng.Below(40)));
+    else if (n == "StartInterview")
+      v = text(FormatSeconds(start));
+    else if (n == "EndInterview")
+      v = nullable(text(FormatSeconds(end)));
+    else if (n == "Completed")
+      v = integer(rng.Chance(m_options.completeShare) ? 1 : 0);
+    else if (n == "LanguageId")
+      v = integer(rng.Chance(0.8) ? 1036 : 1033);
     else if (n == "IPAddress")
-      v = nullable(text(fmt::format("10.{}.{}.{}", rng.Below(256), rng.Below(256), rng.Below(256))));
+      v = nullable(
+          text(fmt::format("10.{}.{}.{}", rng.Below(256), rng.Below(256), rng.Below(256))));
     else if (n == "Guid")
       v = text(fmt::format("{:08x}-{:04x}-4{:03x}-a{:03x}-{:012x}", rng.Next() & 0xffffffff,
                            rng.Below(0x10000), rng.Below(0x1000), rng.Below(0x1000),
                            rng.Next() & 0xffffffffffffull));
-    else if (n == "Longitude") v = nullable(CValue::FromDouble(-5.0 + double(rng.Below(1300000)) / 100000));
-    else if (n == "Latitude") v = nullable(CValue::FromDouble(42.0 + double(rng.Below(900000)) / 100000));
-    else if (f.kind == FieldKind::Integer) v = nullable(integer(rng.Below(20)));
-    else v = nullable(text(fmt::format("{}-{}", n, rng.Below(1000))));
+    else if (n == "Longitude")
+      v = nullable(CValue::FromDouble(-5.0 + double(rng.Below(1300000)) / 100000));
+    else if (n == "Latitude")
+      v = nullable(CValue::FromDouble(42.0 + double(rng.Below(900000)) / 100000));
+    else if (f.kind == FieldKind::Integer)
+      v = nullable(integer(rng.Below(20)));
+    else
+      v = nullable(text(fmt::format("{}-{}", n, rng.Below(1000))));
     interview.fields.push_back(std::move(v));
   }
 
@@ -328,9 +344,11 @@ CInterview CSampleSurvey::Interview(int64_t index) {
         std::vector<int32_t> codes(size_t(e.choiceCount));
         std::iota(codes.begin(), codes.end(), 1);
         const size_t chosen = size_t(1 + rng.Below(e.choiceCount));
-        for (size_t i = 0; i < chosen; ++i) std::swap(codes[i], codes[i + size_t(rng.Below(int64_t(codes.size() - i)))]);
+        for (size_t i = 0; i < chosen; ++i)
+          std::swap(codes[i], codes[i + size_t(rng.Below(int64_t(codes.size() - i)))]);
         codes.resize(chosen);
-        for (size_t i = 0; i < chosen; ++i) emit(e, int32_t(i + 1), integer(codes[i]), {}, {}, duration);
+        for (size_t i = 0; i < chosen; ++i)
+          emit(e, int32_t(i + 1), integer(codes[i]), {}, {}, duration);
         answers[el] = std::move(codes);
         break;
       }
@@ -351,8 +369,15 @@ CInterview CSampleSurvey::Interview(int64_t index) {
   std::function<size_t(size_t, int)> walk = [&](size_t i, int indent) -> size_t {
     while (i < m_elements.size() && m_elements[i].indent >= indent) {
       const CElement& e = m_elements[i];
-      if (e.typeElement == 3) { ++i; continue; }
-      if (e.typeElement == 1) { ask(int(i)); ++i; continue; }
+      if (e.typeElement == 3) {
+        ++i;
+        continue;
+      }
+      if (e.typeElement == 1) {
+        ask(int(i));
+        ++i;
+        continue;
+      }
       std::vector<int32_t> values;
       if (e.typeQuestion == 2) {
         values = answers[m_loopBases.at(int(i))];
@@ -360,7 +385,8 @@ CInterview CSampleSurvey::Interview(int64_t index) {
         const int64_t n = rng.Below(e.nbMaxReponse + 1);
         for (int32_t v = 1; v <= n; ++v) values.push_back(v);
       }
-      for (size_t p = 0; p < values.size(); ++p) emit(e, int32_t(p + 1), integer(values[p]), {}, {}, {});
+      for (size_t p = 0; p < values.size(); ++p)
+        emit(e, int32_t(p + 1), integer(values[p]), {}, {}, {});
       const int depth = e.loopDepth;
       size_t after = i + 1;
       for (size_t p = 0; p < values.size(); ++p) {

@@ -37,6 +37,11 @@ struct CSampleOptions {
   bool writeNew = true;
 };
 
+struct CTokenRange {
+  int table;
+  int32_t first, last;
+};
+
 // One row of [Questionnaire].
 struct CElement {
   int32_t code = 0;
@@ -49,8 +54,9 @@ struct CElement {
   std::string additionalTables;
   int16_t dataFlag = 0;
   std::string libelle;
-  int loopDepth = 0;  // enclosing loops
-  int choiceCount = 0;  // codes 1..choiceCount of a choice question
+  int loopDepth = 0;                // enclosing loops
+  int choiceCount = 0;              // codes 1..choiceCount of a choice question
+  std::vector<CTokenRange> ranges;  // of AdditionalTables
 };
 
 // Where the fields of a question (or a DataOrder range of it) live.

@@ -1,9 +1,9 @@
 #include "source_layout.hpp"
 
+#include <fmt/format.h>
+
 #include <map>
 #include <tuple>
-
-#include <fmt/format.h>
 
 #include "surveylib/interview_fields.hpp"
 
@@ -12,10 +12,14 @@ namespace {
 
 ColumnType TypeOf(FieldKind kind) {
   switch (kind) {
-    case FieldKind::Integer: return ColumnType::Integer;
-    case FieldKind::Real: return ColumnType::Real;
-    case FieldKind::DateTime: return ColumnType::DateTime;
-    default: return ColumnType::Text;
+    case FieldKind::Integer:
+      return ColumnType::Integer;
+    case FieldKind::Real:
+      return ColumnType::Real;
+    case FieldKind::DateTime:
+      return ColumnType::DateTime;
+    default:
+      return ColumnType::Text;
   }
 }
 
@@ -31,10 +35,14 @@ int64_t FieldKey(int32_t code, int32_t dataOrder) {
 }
 
 std::vector<CColumnDef> SemiOpenColumns() {
-  return {{"CodeReponseSO", ColumnType::Integer, true}, {"CodeQuestion", ColumnType::Integer, true},
-          {"LibelleSO", ColumnType::Text},              {"CodeRegroupement", ColumnType::Integer},
-          {"Ordre", ColumnType::Integer},               {"NbCitations", ColumnType::Integer},
-          {"DateCreation", ColumnType::Text},           {"Auteur", ColumnType::Text}};
+  return {{"CodeReponseSO", ColumnType::Integer, true},
+          {"CodeQuestion", ColumnType::Integer, true},
+          {"LibelleSO", ColumnType::Text},
+          {"CodeRegroupement", ColumnType::Integer},
+          {"Ordre", ColumnType::Integer},
+          {"NbCitations", ColumnType::Integer},
+          {"DateCreation", ColumnType::Text},
+          {"Auteur", ColumnType::Text}};
 }
 
 }  // namespace
@@ -61,16 +69,21 @@ void CSourceLayout::AddNewLayout() {
                       -1,
                       {0, 1},
                       false});
-  CTableDef interview{prefix + "Interview", {{"InterviewID", ColumnType::Integer, true}}, 0, {}, false};
+  CTableDef interview{
+      prefix + "Interview", {{"InterviewID", ColumnType::Integer, true}}, 0, {}, false};
   // StartInterview, EndInterview and Completed first, then the rest of the map.
   for (int pass = 0; pass < 2; ++pass)
     for (const CInterviewField& f : kInterviewFields) {
       const bool leading = f.sourceColumn == "StartInterview" || f.sourceColumn == "EndInterview" ||
                            f.sourceColumn == "Completed";
       if (leading == (pass == 0))
-        interview.columns.push_back({std::string(f.sourceColumn), TypeOf(f.kind),
-                                     f.sourceColumn == "StartInterview"});
+        interview.columns.push_back(
+            {std::string(f.sourceColumn), TypeOf(f.kind), f.sourceColumn == "StartInterview"});
     }
+  m_interviewFieldOf.assign(interview.columns.size(), 0);
+  for (size_t c = 1; c < interview.columns.size(); ++c)
+    for (size_t f = 0; f < kInterviewFields.size(); ++f)
+      if (kInterviewFields[f].sourceColumn == interview.columns[c].name) m_interviewFieldOf[c] = f;
   m_interviewTable = int(m_tables.size());
   m_tables.push_back(std::move(interview));
   m_newSemiOpen = int(m_tables.size());
@@ -79,7 +92,8 @@ void CSourceLayout::AddNewLayout() {
 
 void CSourceLayout::AddLegacyLayout() {
   m_legacySemiOpen = int(m_tables.size());
-  m_tables.push_back({fmt::format("ORVSemiOpen{}", m_options.surveyId), SemiOpenColumns(), 0, {}, false});
+  m_tables.push_back(
+      {fmt::format("ORVSemiOpen{}", m_options.surveyId), SemiOpenColumns(), 0, {}, false});
   m_firstLegacy = int(m_tables.size());
   for (const CResponseTable& rt : m_survey.Tables()) {
     CTableDef def{fmt::format("ORVResponse{}_{}", m_options.surveyId, rt.number), {}, -1, {}, true};
@@ -111,10 +125,10 @@ int64_t CSourceLayout::EmitRows(const RowSink& sink) {
   for (int table : {m_newSemiOpen, m_legacySemiOpen}) {
     if (table < 0) continue;
     for (const auto& so : m_survey.SemiOpens()) {
-      row = {CValue::FromInt32(so.code),        CValue::FromInt32(so.question),
-             CValue::FromText(so.libelle),      CValue::FromInt32(so.regroupement),
-             CValue::FromInt32(so.ordre),       CValue::FromInt32(so.citations),
-             CValue::FromText(so.created),      CValue::FromText(so.author)};
+      row = {CValue::FromInt32(so.code),   CValue::FromInt32(so.question),
+             CValue::FromText(so.libelle), CValue::FromInt32(so.regroupement),
+             CValue::FromInt32(so.ordre),  CValue::FromInt32(so.citations),
+             CValue::FromText(so.created), CValue::FromText(so.author)};
       sink(size_t(table), row);
     }
   }
@@ -131,15 +145,20 @@ int64_t CSourceLayout::EmitRows(const RowSink& sink) {
       row.assign(def.columns.size(), CValue());
       row[0] = CValue::FromInt32(interview.id);
       for (size_t c = 1; c < def.columns.size(); ++c)
-        for (size_t f = 0; f < kInterviewFields.size(); ++f)
-          if (kInterviewFields[f].sourceColumn == def.columns[c].name) row[c] = interview.fields[f];
+        row[c] = interview.fields[m_interviewFieldOf[c]];
       sink(size_t(m_interviewTable), row);
     }
     if (m_dataTable >= 0) {
       for (const CDataRow& r : interview.rows) {
-        row = {CValue::FromInt32(interview.id), CValue::FromInt32(r.question),
-               CValue::FromInt32(r.dataOrder), optionalInt(r.loop1), optionalInt(r.loop2),
-               r.closed, r.numeric, r.open, r.duration};
+        row = {CValue::FromInt32(interview.id),
+               CValue::FromInt32(r.question),
+               CValue::FromInt32(r.dataOrder),
+               optionalInt(r.loop1),
+               optionalInt(r.loop2),
+               r.closed,
+               r.numeric,
+               r.open,
+               r.duration};
         sink(size_t(m_dataTable), row);
       }
     }
@@ -148,7 +167,8 @@ int64_t CSourceLayout::EmitRows(const RowSink& sink) {
     std::map<std::tuple<int, int64_t, int64_t>, size_t> groupIndex;
     std::vector<std::pair<size_t, std::vector<CValue>>> groups;
     for (const CDataRow& r : interview.rows) {
-      const auto key = std::make_tuple(r.table, r.loop1.value_or(INT64_MIN), r.loop2.value_or(INT64_MIN));
+      const auto key =
+          std::make_tuple(r.table, r.loop1.value_or(INT64_MIN), r.loop2.value_or(INT64_MIN));
       auto [it, fresh] = groupIndex.emplace(key, groups.size());
       const size_t tableIndex = size_t(m_firstLegacy + r.table - 1);
       const CTableDef& def = m_tables[tableIndex];
@@ -166,8 +186,10 @@ int64_t CSourceLayout::EmitRows(const RowSink& sink) {
       std::vector<CValue>& values = groups[it->second].second;
       const auto& columns = m_legacyColumns[size_t(r.table - 1)];
       values[size_t(columns.at(FieldKey(r.question, 0)))] = r.duration;
-      values[size_t(columns.at(FieldKey(r.question, r.dataOrder)))] =
-          !r.closed.IsNull() ? r.closed : !r.numeric.IsNull() ? r.numeric : r.open;
+      values[size_t(columns.at(FieldKey(r.question, r.dataOrder)))] = !r.closed.IsNull() ? r.closed
+                                                                      : !r.numeric.IsNull()
+                                                                          ? r.numeric
+                                                                          : r.open;
     }
     for (const auto& [table, values] : groups) sink(table, values);
   }

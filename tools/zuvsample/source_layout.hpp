@@ -47,6 +47,7 @@ class CSourceLayout {
   int m_firstLegacy = -1;  // ORVResponse<id>_1; the others follow in order
   // Per legacy table: column of "Q<code>_<d>" by (code << 32 | d).
   std::vector<std::unordered_map<int64_t, int>> m_legacyColumns;
+  std::vector<size_t> m_interviewFieldOf;  // interview table column -> kInterviewFields index
 };
 
 }  // namespace zx::sample

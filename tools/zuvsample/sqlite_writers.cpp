@@ -1,11 +1,10 @@
+#include <fmt/format.h>
 #include <sqlite3.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
-
-#include <fmt/format.h>
 
 #include "writers.hpp"
 
@@ -27,7 +26,8 @@ class CSqliteFile {
   explicit CSqliteFile(std::string path) : m_path(std::move(path)), m_tmp(m_path + ".tmp") {
     std::filesystem::remove(m_tmp);
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(m_tmp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc =
+        sqlite3_open_v2(m_tmp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     m_db.reset(db);
     if (rc != SQLITE_OK) Fail("cannot create");
     // The file is renamed into place only when complete, so a journal buys nothing.
@@ -55,7 +55,8 @@ class CSqliteFile {
   sqlite3* Handle() { return m_db.get(); }
   void Commit() {
     Exec("COMMIT");
-    if (sqlite3_close(m_db.release()) != SQLITE_OK) throw std::runtime_error(m_tmp + ": close failed");
+    if (sqlite3_close(m_db.release()) != SQLITE_OK)
+      throw std::runtime_error(m_tmp + ": close failed");
     std::filesystem::rename(m_tmp, m_path);
     m_committed = true;
   }
@@ -83,16 +84,29 @@ class CStatement {
       const CValue& v = values[i];
       const int n = int(i) + 1;
       switch (v.GetType()) {
-        case CValue::Type::Null: sqlite3_bind_null(s, n); break;
-        case CValue::Type::Int16: sqlite3_bind_int(s, n, v.Int16()); break;
-        case CValue::Type::Int32: sqlite3_bind_int(s, n, v.Int32()); break;
-        case CValue::Type::Int64: sqlite3_bind_int64(s, n, v.Int64()); break;
-        case CValue::Type::Bool: sqlite3_bind_int(s, n, v.Bool() ? 1 : 0); break;
-        case CValue::Type::Double: sqlite3_bind_double(s, n, v.Double()); break;
+        case CValue::Type::Null:
+          sqlite3_bind_null(s, n);
+          break;
+        case CValue::Type::Int16:
+          sqlite3_bind_int(s, n, v.Int16());
+          break;
+        case CValue::Type::Int32:
+          sqlite3_bind_int(s, n, v.Int32());
+          break;
+        case CValue::Type::Int64:
+          sqlite3_bind_int64(s, n, v.Int64());
+          break;
+        case CValue::Type::Bool:
+          sqlite3_bind_int(s, n, v.Bool() ? 1 : 0);
+          break;
+        case CValue::Type::Double:
+          sqlite3_bind_double(s, n, v.Double());
+          break;
         case CValue::Type::Text:
           sqlite3_bind_text(s, n, v.Text().data(), int(v.Text().size()), SQLITE_STATIC);
           break;
-        default: throw std::logic_error("zuvsample writes no dates or binaries as values");
+        default:
+          throw std::logic_error("zuvsample writes no dates or binaries as values");
       }
     }
     if (sqlite3_step(s) != SQLITE_DONE) m_file.Fail("insert failed");
@@ -109,10 +123,14 @@ class CStatement {
 
 const char* SqliteType(ColumnType type) {
   switch (type) {
-    case ColumnType::Integer: return "INTEGER";
-    case ColumnType::Real: return "REAL";
-    case ColumnType::DateTime: return "DATETIME";
-    default: return "TEXT";
+    case ColumnType::Integer:
+      return "INTEGER";
+    case ColumnType::Real:
+      return "REAL";
+    case ColumnType::DateTime:
+      return "DATETIME";
+    default:
+      return "TEXT";
   }
 }
 
@@ -120,8 +138,9 @@ std::string CreateTable(const CTableDef& def) {
   std::string sql = "CREATE TABLE " + Quoted(def.name) + " (";
   for (size_t c = 0; c < def.columns.size(); ++c) {
     const CColumnDef& col = def.columns[c];
-    sql += fmt::format("{}{} {}{}{}", c ? ", " : "", Quoted(col.name), SqliteType(col.type),
-                       int(c) == def.primaryKey ? " PRIMARY KEY" : "", col.notNull ? " NOT NULL" : "");
+    sql +=
+        fmt::format("{}{} {}{}{}", c ? ", " : "", Quoted(col.name), SqliteType(col.type),
+                    int(c) == def.primaryKey ? " PRIMARY KEY" : "", col.notNull ? " NOT NULL" : "");
   }
   return sql + ")";
 }
@@ -129,7 +148,8 @@ std::string CreateTable(const CTableDef& def) {
 std::string CreateIndex(const CTableDef& def) {
   if (def.indexColumns.empty()) return {};
   std::string cols;
-  for (int c : def.indexColumns) cols += (cols.empty() ? "" : ", ") + Quoted(def.columns[size_t(c)].name);
+  for (int c : def.indexColumns)
+    cols += (cols.empty() ? "" : ", ") + Quoted(def.columns[size_t(c)].name);
   return fmt::format("CREATE {}INDEX {} ON {} ({})", def.uniqueIndex ? "UNIQUE " : "",
                      Quoted("IX_" + def.name), Quoted(def.name), cols);
 }
@@ -154,16 +174,17 @@ CREATE TABLE "ORV SemiOpen" (CodeReponseSO INTEGER PRIMARY KEY, CodeQuestion INT
   LibelleSO TEXT, CodeRegroupement INTEGER, Ordre INTEGER, NbCitations INTEGER,
   DateCreation TEXT, Auteur TEXT);)");
   {
-  CStatement insert(file,
-                    "INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, "
-                    "TypeQuestion, NbMaxReponse, NroTableReponse, AdditionalTables, DataFlag, "
-                    "DataCount, Libelle) VALUES (?,?,?,?,?,?,?,?,?,?,?)");
-  for (const CElement& e : survey.Elements())
-    insert.Insert({CValue::FromInt32(e.code), CValue::FromInt32(e.position),
-                   CValue::FromInt32(e.indent), CValue::FromInt32(e.typeElement),
-                   CValue::FromInt32(e.typeQuestion), CValue::FromInt32(e.nbMaxReponse),
-                   CValue::FromInt32(e.tableNumber), CValue::FromText(e.additionalTables),
-                   CValue::FromInt32(e.dataFlag), CValue::FromInt32(0), CValue::FromText(e.libelle)});
+    CStatement insert(file,
+                      "INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, "
+                      "TypeQuestion, NbMaxReponse, NroTableReponse, AdditionalTables, DataFlag, "
+                      "DataCount, Libelle) VALUES (?,?,?,?,?,?,?,?,?,?,?)");
+    for (const CElement& e : survey.Elements())
+      insert.Insert({CValue::FromInt32(e.code), CValue::FromInt32(e.position),
+                     CValue::FromInt32(e.indent), CValue::FromInt32(e.typeElement),
+                     CValue::FromInt32(e.typeQuestion), CValue::FromInt32(e.nbMaxReponse),
+                     CValue::FromInt32(e.tableNumber), CValue::FromText(e.additionalTables),
+                     CValue::FromInt32(e.dataFlag), CValue::FromInt32(0),
+                     CValue::FromText(e.libelle)});
   }
   file.Commit();
 }
@@ -178,8 +199,8 @@ int64_t WriteSourceDatabase(CSourceLayout& layout, const std::string& path) {
     inserts.push_back(std::make_unique<CStatement>(
         file, fmt::format("INSERT INTO {} VALUES ({})", Quoted(def.name), marks)));
   }
-  const int64_t values =
-      layout.EmitRows([&](size_t table, const std::vector<CValue>& row) { inserts[table]->Insert(row); });
+  const int64_t values = layout.EmitRows(
+      [&](size_t table, const std::vector<CValue>& row) { inserts[table]->Insert(row); });
   inserts.clear();
   // Indexes after the rows: one sort instead of millions of tree updates.
   for (const CTableDef& def : layout.Tables())

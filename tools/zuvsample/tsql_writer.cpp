@@ -1,9 +1,9 @@
+#include <fmt/format.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-
-#include <fmt/format.h>
 
 #include "writers.hpp"
 
@@ -21,21 +21,31 @@ std::string Bracketed(const std::string& name) {
 
 const char* ServerType(ColumnType type) {
   switch (type) {
-    case ColumnType::Integer: return "INT";
-    case ColumnType::Real: return "FLOAT";
-    case ColumnType::DateTime: return "DATETIME";
-    default: return "NVARCHAR(MAX)";
+    case ColumnType::Integer:
+      return "INT";
+    case ColumnType::Real:
+      return "FLOAT";
+    case ColumnType::DateTime:
+      return "DATETIME";
+    default:
+      return "NVARCHAR(MAX)";
   }
 }
 
 std::string Literal(const CValue& v, ColumnType type) {
   switch (v.GetType()) {
-    case CValue::Type::Null: return "NULL";
-    case CValue::Type::Int16: return std::to_string(v.Int16());
-    case CValue::Type::Int32: return std::to_string(v.Int32());
-    case CValue::Type::Int64: return std::to_string(v.Int64());
-    case CValue::Type::Bool: return v.Bool() ? "1" : "0";
-    case CValue::Type::Double: return fmt::format("{}", v.Double());  // shortest exact text
+    case CValue::Type::Null:
+      return "NULL";
+    case CValue::Type::Int16:
+      return std::to_string(v.Int16());
+    case CValue::Type::Int32:
+      return std::to_string(v.Int32());
+    case CValue::Type::Int64:
+      return std::to_string(v.Int64());
+    case CValue::Type::Bool:
+      return v.Bool() ? "1" : "0";
+    case CValue::Type::Double:
+      return fmt::format("{}", v.Double());  // shortest exact text
     case CValue::Type::Text: {
       if (type == ColumnType::DateTime) {
         // 'YYYY-MM-DDTHH:MM:SS' reads the same under every DATEFORMAT and language.
@@ -47,7 +57,8 @@ std::string Literal(const CValue& v, ColumnType type) {
       for (char c : v.Text()) out += c == '\'' ? std::string("''") : std::string(1, c);
       return out + "'";
     }
-    default: throw std::logic_error("zuvsample writes no dates or binaries as values");
+    default:
+      throw std::logic_error("zuvsample writes no dates or binaries as values");
   }
 }
 
@@ -62,8 +73,8 @@ int64_t WriteSqlScript(CSourceLayout& layout, const std::string& path) {
   const auto& tables = layout.Tables();
   for (const CTableDef& def : tables) {
     const std::string name = "[dbo]." + Bracketed(def.name);
-    out << fmt::format("IF OBJECT_ID(N'{}', N'U') IS NOT NULL DROP TABLE {};\n",
-                       "dbo." + def.name, name);
+    out << fmt::format("IF OBJECT_ID(N'{}', N'U') IS NOT NULL DROP TABLE {};\n", "dbo." + def.name,
+                       name);
     out << "CREATE TABLE " << name << " (";
     for (size_t c = 0; c < def.columns.size(); ++c) {
       const CColumnDef& col = def.columns[c];
@@ -74,7 +85,8 @@ int64_t WriteSqlScript(CSourceLayout& layout, const std::string& path) {
     out << ");\n";
     if (!def.indexColumns.empty()) {
       std::string cols;
-      for (int c : def.indexColumns) cols += (cols.empty() ? "" : ", ") + Bracketed(def.columns[size_t(c)].name);
+      for (int c : def.indexColumns)
+        cols += (cols.empty() ? "" : ", ") + Bracketed(def.columns[size_t(c)].name);
       out << fmt::format("CREATE {}INDEX {} ON {} ({});\n", def.uniqueIndex ? "UNIQUE " : "",
                          Bracketed("IX_" + def.name), name, cols);
     }
@@ -98,12 +110,14 @@ int64_t WriteSqlScript(CSourceLayout& layout, const std::string& path) {
     std::string& text = texts[table];
     if (pending[table] == 0) {
       text = "INSERT INTO [dbo]." + Bracketed(def.name) + " (";
-      for (size_t c = 0; c < def.columns.size(); ++c) text += (c ? ", " : "") + Bracketed(def.columns[c].name);
+      for (size_t c = 0; c < def.columns.size(); ++c)
+        text += (c ? ", " : "") + Bracketed(def.columns[c].name);
       text += ") VALUES\n(";
     } else {
       text += ",\n(";
     }
-    for (size_t c = 0; c < row.size(); ++c) text += (c ? ", " : "") + Literal(row[c], def.columns[c].type);
+    for (size_t c = 0; c < row.size(); ++c)
+      text += (c ? ", " : "") + Literal(row[c], def.columns[c].type);
     text += ")";
     if (++pending[table] == kRowsPerInsert) flush(table);
   });

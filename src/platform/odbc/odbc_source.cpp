@@ -17,6 +17,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/dates.hpp"
 #include "platform/error.hpp"
 #include "platform/odbc/source.hpp"
 
@@ -34,8 +35,6 @@ constexpr SQLULEN kLongValueBytes = 16u << 10;
 constexpr SQLLEN kFirstChunkBytes = 1024;
 // A SQLite number or date-time as text is far shorter than this.
 constexpr SQLLEN kNumberTextBytes = 64;
-
-constexpr uint32_t kNoCurrentRecord = codes::Dao(3021);
 
 // ---------------------------------------------------------------------------
 // Diagnostics
@@ -63,8 +62,8 @@ std::vector<CDiagRecord> ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handl
                          static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!SQL_SUCCEEDED(rc)) break;
-    const size_t used = std::min(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)),
-                                 message.size() - 1);
+    const size_t used =
+        std::min(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), message.size() - 1);
     records.push_back({reinterpret_cast<const char*>(state), message.substr(0, used)});
   }
   return records;
@@ -108,8 +107,8 @@ void Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, std::string_v
 // Statement options that a driver may not implement (HYC00) are not worth
 // failing an export for: forward-only read-only is every driver's default.
 void SetOptionalStatementAttr(SQLHSTMT statement, SQLINTEGER attribute, SQLULEN value) {
-  const SQLRETURN rc = SQLSetStmtAttr(statement, attribute,
-                                      reinterpret_cast<SQLPOINTER>(value), SQL_IS_UINTEGER);
+  const SQLRETURN rc =
+      SQLSetStmtAttr(statement, attribute, reinterpret_cast<SQLPOINTER>(value), SQL_IS_UINTEGER);
   if (SQL_SUCCEEDED(rc)) return;
   const std::vector<CDiagRecord> records = ReadDiagnostics(SQL_HANDLE_STMT, statement);
   if (!records.empty() && records.front().state == "HYC00") return;
@@ -220,10 +219,7 @@ std::optional<CDateTime> ParseSqliteDateTime(std::string_view text) {
       for (size_t i = digits; i < 9; ++i) nanosecond *= 10;
     }
   }
-  static constexpr std::array<int, 12> kDays = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] ||
-      (month == 2 && day == 29 && !leap) || hour > 23 || minute > 59 || second > 59) {
+  if (!IsCalendarDay(year, month, day) || hour > 23 || minute > 59 || second > 59) {
     return std::nullopt;
   }
   CDateTime value;
@@ -277,8 +273,12 @@ CValue ValueFromSqliteText(CKind kind, std::string_view text) {
 
 bool IsCharType(SQLSMALLINT sqlType) {
   switch (sqlType) {
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR:
-    case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR:
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
       return true;
     default:
       return false;
@@ -287,16 +287,32 @@ bool IsCharType(SQLSMALLINT sqlType) {
 
 CKind KindOfSqlType(SQLSMALLINT sqlType) {
   switch (sqlType) {
-    case SQL_SMALLINT: case SQL_TINYINT: return CKind::Int16;
-    case SQL_INTEGER: return CKind::Int32;
-    case SQL_BIGINT: return CKind::Int64;
-    case SQL_BIT: return CKind::Bool;
-    case SQL_REAL: case SQL_FLOAT: case SQL_DOUBLE: case SQL_DECIMAL: case SQL_NUMERIC:
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+      return CKind::Int16;
+    case SQL_INTEGER:
+      return CKind::Int32;
+    case SQL_BIGINT:
+      return CKind::Int64;
+    case SQL_BIT:
+      return CKind::Bool;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
       return CKind::Double;
-    case SQL_TYPE_DATE: case SQL_TYPE_TIMESTAMP: case SQL_DATE: case SQL_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_DATE:
+    case SQL_TIMESTAMP:
       return CKind::DateTime;
-    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return CKind::Binary;
-    default: return CKind::Text;  // texts, GUID, TIME and whatever else has a text form
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+      return CKind::Binary;
+    default:
+      return CKind::Text;  // texts, GUID, TIME and whatever else has a text form
   }
 }
 
@@ -315,7 +331,7 @@ struct CColumn {
   std::string name;
   CKind kind = CKind::Text;
   SQLSMALLINT cType = SQL_C_CHAR;
-  bool varLength = false;   // SQL_C_CHAR or SQL_C_BINARY
+  bool varLength = false;    // SQL_C_CHAR or SQL_C_BINARY
   bool mayOverflow = false;  // the bound buffer may be too short for a value
   bool bound = true;
   SQLLEN elementBytes = 0;  // per row in the bound array
@@ -324,26 +340,41 @@ struct CColumn {
 
 SQLLEN FixedSize(SQLSMALLINT cType) {
   switch (cType) {
-    case SQL_C_SSHORT: return sizeof(SQLSMALLINT);
-    case SQL_C_SLONG: return sizeof(SQLINTEGER);
-    case SQL_C_SBIGINT: return sizeof(SQLBIGINT);
-    case SQL_C_DOUBLE: return sizeof(SQLDOUBLE);
-    case SQL_C_BIT: return sizeof(SQLCHAR);
-    case SQL_C_TYPE_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
-    default: return 0;
+    case SQL_C_SSHORT:
+      return sizeof(SQLSMALLINT);
+    case SQL_C_SLONG:
+      return sizeof(SQLINTEGER);
+    case SQL_C_SBIGINT:
+      return sizeof(SQLBIGINT);
+    case SQL_C_DOUBLE:
+      return sizeof(SQLDOUBLE);
+    case SQL_C_BIT:
+      return sizeof(SQLCHAR);
+    case SQL_C_TYPE_TIMESTAMP:
+      return sizeof(SQL_TIMESTAMP_STRUCT);
+    default:
+      return 0;
   }
 }
 
 SQLSMALLINT NativeCType(CKind kind) {
   switch (kind) {
-    case CKind::Int16: return SQL_C_SSHORT;
-    case CKind::Int32: return SQL_C_SLONG;
-    case CKind::Int64: return SQL_C_SBIGINT;
-    case CKind::Double: return SQL_C_DOUBLE;
-    case CKind::Bool: return SQL_C_BIT;
-    case CKind::DateTime: return SQL_C_TYPE_TIMESTAMP;
-    case CKind::Binary: return SQL_C_BINARY;
-    default: return SQL_C_CHAR;
+    case CKind::Int16:
+      return SQL_C_SSHORT;
+    case CKind::Int32:
+      return SQL_C_SLONG;
+    case CKind::Int64:
+      return SQL_C_SBIGINT;
+    case CKind::Double:
+      return SQL_C_DOUBLE;
+    case CKind::Bool:
+      return SQL_C_BIT;
+    case CKind::DateTime:
+      return SQL_C_TYPE_TIMESTAMP;
+    case CKind::Binary:
+      return SQL_C_BINARY;
+    default:
+      return SQL_C_CHAR;
   }
 }
 
@@ -407,7 +438,7 @@ class COdbcRecordset final : public CSourceRecordset {
   SQLULEN m_rowInBlock = 0;
 
   std::vector<CValue> m_current;
-  std::string m_whole;             // reused for values read with SQLGetData
+  std::string m_whole;  // reused for values read with SQLGetData
   std::vector<char> m_chunk;
   bool m_eof = true;
 };
@@ -417,9 +448,9 @@ void COdbcRecordset::Open(const std::string& sql) {
   SetOptionalStatementAttr(Statement(), SQL_ATTR_CONCURRENCY, SQL_CONCUR_READ_ONLY);
   SetOptionalStatementAttr(Statement(), SQL_ATTR_QUERY_TIMEOUT, m_state->m_queryTimeout);
 
-  const SQLRETURN rc = SQLExecDirect(
-      Statement(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
-      static_cast<SQLINTEGER>(sql.size()));
+  const SQLRETURN rc =
+      SQLExecDirect(Statement(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
+                    static_cast<SQLINTEGER>(sql.size()));
   if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, Statement(), "SQLExecDirect");
 
   Describe();
@@ -475,13 +506,13 @@ void COdbcRecordset::Describe() {
     const bool numberText = text && column.kind != CKind::Text && column.kind != CKind::Untyped;
     // Up to 4 UTF-8 bytes per declared character.
     const SQLULEN wanted = text ? size * 4 : size;
-    const bool longType = sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR ||
-                          sqlType == SQL_LONGVARBINARY;
+    const bool longType =
+        sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR || sqlType == SQL_LONGVARBINARY;
     if (typeByValue) {
       column.mayOverflow = true;
-      column.elementBytes = numberText ? kNumberTextBytes
-                                       : std::clamp<SQLLEN>(static_cast<SQLLEN>(wanted), 16,
-                                                            kFirstChunkBytes);
+      column.elementBytes =
+          numberText ? kNumberTextBytes
+                     : std::clamp<SQLLEN>(static_cast<SQLLEN>(wanted), 16, kFirstChunkBytes);
     } else if (size == 0 || longType || wanted > kLongValueBytes) {
       column.mayOverflow = true;
       column.elementBytes = kFirstChunkBytes;
@@ -501,9 +532,9 @@ void COdbcRecordset::Plan() {
     // driver supports SQL_GD_BLOCK; few do, and the row-by-row path costs the
     // SQLite driver nothing measurable.
     m_rowsetSize = 1;
-    if (!(extensions & SQL_GD_BOUND)) {
-      // Only unbound columns can be read with SQLGetData: those after the
-      // first long one, unless any column may be.
+    if (!(extensions & SQL_GD_BOUND) || !(extensions & SQL_GD_ANY_COLUMN)) {
+      // Then SQLGetData cannot complete a bound column: long columns stay
+      // unbound, and so do all after the first of them unless any column may be.
       bool unbound = false;
       for (CColumn& column : m_columns) {
         if (column.mayOverflow) unbound = true;
@@ -515,8 +546,8 @@ void COdbcRecordset::Plan() {
     for (const CColumn& column : m_columns) {
       rowBytes += static_cast<size_t>(column.elementBytes) + sizeof(SQLLEN);
     }
-    m_rowsetSize = std::clamp<SQLULEN>(kBlockBytes / std::max<size_t>(rowBytes, 1), 1,
-                                       kMaxBlockRows);
+    m_rowsetSize =
+        std::clamp<SQLULEN>(kBlockBytes / std::max<size_t>(rowBytes, 1), 1, kMaxBlockRows);
   }
 
   size_t total = 0;
@@ -574,11 +605,7 @@ void COdbcRecordset::FetchBlock() {
 }
 
 void COdbcRecordset::MoveNext() {
-  if (m_eof) {
-    throw CExportError(kNoCurrentRecord, "Source recordset",
-                       "Either BOF or EOF is True, or the current record has been deleted. "
-                       "Requested operation requires a current record.");
-  }
+  if (m_eof) ThrowNoCurrentRow();
   if (++m_rowInBlock < m_rowsFetched) {
     LoadRow(m_rowInBlock);
     return;
@@ -603,9 +630,9 @@ CValue COdbcRecordset::LoadValue(size_t index, SQLULEN row) {
       if (m_rowsetSize != 1) {
         // Sizes from this server are trusted for block fetches; a longer
         // value would otherwise be cut without a word.
-        throw CExportError(codes::kFail, "ODBC",
-                           fmt::format("The value of field {} is longer than its declared size",
-                                       column.name));
+        throw CExportError(
+            codes::kFail, "ODBC",
+            fmt::format("The value of field {} is longer than its declared size", column.name));
       }
       if (!ReadWhole(index, m_whole)) return CValue();
       bytes = m_whole;
@@ -630,11 +657,16 @@ CValue COdbcRecordset::LoadValue(size_t index, SQLULEN row) {
   }
   if (indicator == SQL_NULL_DATA) return CValue();
   switch (column.cType) {
-    case SQL_C_SSHORT: return CValue::FromInt16(Load<SQLSMALLINT>(data));
-    case SQL_C_SLONG: return CValue::FromInt32(Load<SQLINTEGER>(data));
-    case SQL_C_SBIGINT: return CValue::FromInt64(Load<SQLBIGINT>(data));
-    case SQL_C_DOUBLE: return CValue::FromDouble(Load<SQLDOUBLE>(data));
-    case SQL_C_BIT: return CValue::FromBool(Load<SQLCHAR>(data) != 0);
+    case SQL_C_SSHORT:
+      return CValue::FromInt16(Load<SQLSMALLINT>(data));
+    case SQL_C_SLONG:
+      return CValue::FromInt32(Load<SQLINTEGER>(data));
+    case SQL_C_SBIGINT:
+      return CValue::FromInt64(Load<SQLBIGINT>(data));
+    case SQL_C_DOUBLE:
+      return CValue::FromDouble(Load<SQLDOUBLE>(data));
+    case SQL_C_BIT:
+      return CValue::FromBool(Load<SQLCHAR>(data) != 0);
     case SQL_C_TYPE_TIMESTAMP: {
       const auto ts = Load<SQL_TIMESTAMP_STRUCT>(data);
       CDateTime value;
@@ -647,7 +679,8 @@ CValue COdbcRecordset::LoadValue(size_t index, SQLULEN row) {
       value.nanosecond = static_cast<uint32_t>(ts.fraction);
       return CValue::FromDateTime(value);
     }
-    default: return CValue();
+    default:
+      return CValue();
   }
 }
 
@@ -681,16 +714,8 @@ bool COdbcRecordset::ReadWhole(size_t index, std::string& out) {
 }
 
 const CValue& COdbcRecordset::FieldValue(int index) const {
-  if (m_eof) {
-    throw CExportError(kNoCurrentRecord, "Source recordset",
-                       "Either BOF or EOF is True, or the current record has been deleted. "
-                       "Requested operation requires a current record.");
-  }
-  if (index < 0 || static_cast<size_t>(index) >= m_current.size()) {
-    throw CExportError(codes::kMissingField, "Source recordset",
-                       "Item cannot be found in the collection corresponding to the requested "
-                       "name or ordinal.");
-  }
+  if (m_eof) ThrowNoCurrentRow();
+  if (index < 0 || static_cast<size_t>(index) >= m_current.size()) ThrowFieldNotFound();
   return m_current[static_cast<size_t>(index)];
 }
 
@@ -778,10 +803,11 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
   state->m_dialect = DialectOf(dbmsName);
   state->m_typeByValue = state->m_dialect == SqlDialect::Sqlite && !options.declaredTypes;
   SQLUINTEGER extensions = 0;
-  if (SQL_SUCCEEDED(SQLGetInfo(dbc, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions,
-                               nullptr))) {
+  if (SQL_SUCCEEDED(
+          SQLGetInfo(dbc, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr))) {
     state->m_getDataExtensions = extensions;
   }
+  if (options.unboundLongValues) state->m_getDataExtensions = 0;
   return std::make_unique<COdbcConnection>(std::move(state));
 }
 

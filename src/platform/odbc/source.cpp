@@ -6,14 +6,21 @@
 
 namespace zx {
 
+void ThrowFieldNotFound() {
+  throw CExportError(codes::kMissingField, "Source recordset",
+                     "Item cannot be found in the collection corresponding to the requested name "
+                     "or ordinal.");
+}
+
+void ThrowNoCurrentRow() {
+  throw CExportError(codes::Dao(3021), "Source recordset",
+                     "Either BOF or EOF is True, or the current record has been deleted. "
+                     "Requested operation requires a current record.");
+}
+
 const CValue& CSourceRecordset::FieldValue(std::string_view name) const {
   const int index = FieldIndex(name);
-  if (index < 0) {
-    // ADO's text for the same failure, so that reports read as they always have.
-    throw CExportError(codes::kMissingField, "Source recordset",
-                       "Item cannot be found in the collection corresponding to the requested "
-                       "name or ordinal.");
-  }
+  if (index < 0) ThrowFieldNotFound();
   return FieldValue(index);
 }
 

@@ -40,6 +40,12 @@ class CSourceRecordset {
   const CValue& FieldValue(std::string_view name) const;
 };
 
+// The errors of a recordset, with ADO's texts so that reports read as they
+// always have: a field asked for by an unknown name or position
+// (codes::kMissingField), a move or read with no current row (3021).
+[[noreturn]] void ThrowFieldNotFound();
+[[noreturn]] void ThrowNoCurrentRow();
+
 // A source connection. Only one result is open at a time (SQL Server
 // through FreeTDS allows one active statement): Execute closes the previous
 // recordset of the connection if it is still open. A recordset may outlive
@@ -77,6 +83,9 @@ struct COdbcOptions {
   // Reads every source in the driver's declared types and sizes, as SQL
   // Server is read, SQLite included (tests and benchmarks of that path).
   bool declaredTypes = false;
+  // Reads long values only from unbound columns, as drivers that cannot
+  // complete a bound column with SQLGetData require (tests of that path).
+  bool unboundLongValues = false;
 };
 std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
                                                const COdbcOptions& options);

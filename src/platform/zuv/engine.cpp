@@ -434,6 +434,9 @@ struct CZuvDatabase::Impl {
   void Close();
 };
 
+// Tables with DEFAULT columns may still vary their INSERT per row; keep that bounded.
+constexpr size_t kMaxCachedInserts = 64;
+
 struct CZuvRecordset::Impl {
   CZuvDatabase::Impl* m_db = nullptr;  // null once closed
   std::string m_table;                 // as SQLite names it; empty when unknown
@@ -454,7 +457,12 @@ struct CZuvRecordset::Impl {
   Mode m_mode = Mode::None;
   std::vector<CValue> m_pending;
   std::vector<uint64_t> m_setMask;  // one bit per field set since AddNew/Edit
-  // Keyed by the bytes of m_setMask: one INSERT per combination of fields.
+  // Columns without a DEFAULT: an INSERT always names them, binding NULL when
+  // unset (the same as leaving them out), so rows that skip different NULL
+  // values share one prepared statement.
+  std::vector<uint64_t> m_insertAlwaysMask;
+  std::vector<uint64_t> m_insertMask;  // scratch: m_setMask | m_insertAlwaysMask
+  // Keyed by the bytes of the insert mask: one INSERT per combination of fields.
   TextMap<StatementPtr> m_insertCache;
 
   CZuvDatabase::Impl& Db() const {
@@ -471,6 +479,14 @@ struct CZuvRecordset::Impl {
     }
     m_pending.assign(m_fieldNames.size(), CValue());
     m_setMask.assign((m_fieldNames.size() + 63) / 64, 0);
+    m_insertAlwaysMask.assign(m_setMask.size(), 0);
+    m_insertMask.assign(m_setMask.size(), 0);
+  }
+
+  void MarkInsertedAlways(const std::vector<bool>& always) {
+    for (size_t i = 0; i < always.size() && i < m_fieldNames.size(); ++i) {
+      if (always[i]) m_insertAlwaysMask[i / 64] |= uint64_t{1} << (i % 64);
+    }
   }
 
   int Lookup(std::string_view name) const {
@@ -479,6 +495,18 @@ struct CZuvRecordset::Impl {
       return it->second;
     }
     ThrowItemNotFound("'" + std::string(name) + "'", m_table);
+  }
+
+  // REQUIRES: index is a valid field position.
+  void SetPending(int index, CValue value) {
+    if (m_mode == Mode::None) {
+      ThrowEngine(codes::kEngineError, "Update or CancelUpdate without AddNew or Edit.");
+    }
+    if (m_fieldColumns[index].empty()) {
+      ThrowEngine(codes::kEngineError, "The field '" + m_fieldNames[index] + "' cannot be updated.");
+    }
+    m_pending[index] = std::move(value);
+    m_setMask[index / 64] |= uint64_t{1} << (index % 64);
   }
 
   void CheckIndex(int index) const {
@@ -518,20 +546,27 @@ struct CZuvRecordset::Impl {
   }
 
   template <typename F>
-  void ForEachSet(F&& f) const {
-    for (size_t w = 0; w < m_setMask.size(); ++w) {
-      for (uint64_t bits = m_setMask[w]; bits != 0; bits &= bits - 1) {
+  static void ForEachBit(const std::vector<uint64_t>& mask, F&& f) {
+    for (size_t w = 0; w < mask.size(); ++w) {
+      for (uint64_t bits = mask[w]; bits != 0; bits &= bits - 1) {
         f(static_cast<int>(w * 64 + std::countr_zero(bits)));
       }
     }
   }
+  template <typename F>
+  void ForEachSet(F&& f) const {
+    ForEachBit(m_setMask, f);
+  }
 
+  // Fills m_insertMask for the pending record and returns its INSERT.
   sqlite3_stmt* InsertStatement() {
-    std::string_view key(reinterpret_cast<const char*>(m_setMask.data()),
-                         m_setMask.size() * sizeof(uint64_t));
+    for (size_t w = 0; w < m_setMask.size(); ++w) m_insertMask[w] = m_setMask[w] | m_insertAlwaysMask[w];
+    std::string_view key(reinterpret_cast<const char*>(m_insertMask.data()),
+                         m_insertMask.size() * sizeof(uint64_t));
     if (auto it = m_insertCache.find(key); it != m_insertCache.end()) return it->second.get();
+    if (m_insertCache.size() >= kMaxCachedInserts) m_insertCache.clear();
     std::string columns, values;
-    ForEachSet([&](int i) {
+    ForEachBit(m_insertMask, [&](int i) {
       if (!columns.empty()) columns += ',', values += ',';
       columns += QuoteIdentifier(m_fieldColumns[i]);
       values += '?';
@@ -543,11 +578,11 @@ struct CZuvRecordset::Impl {
     return it->second.get();
   }
 
-  void RunWrite(sqlite3_stmt* stmt, std::string_view what) {
+  void RunWrite(sqlite3_stmt* stmt, std::string_view what, const std::vector<uint64_t>& mask) {
     CZuvDatabase::Impl& db = Db();
     int parameter = 0;
     int rc = SQLITE_OK;
-    ForEachSet([&](int i) {
+    ForEachBit(mask, [&](int i) {
       if (rc == SQLITE_OK) rc = BindValue(stmt, ++parameter, m_pending[i]);
     });
     if (rc != SQLITE_OK) {
@@ -572,7 +607,7 @@ struct CZuvRecordset::Impl {
                                      " WHERE _rowid_=?");
     const int rowidParameter = sqlite3_bind_parameter_count(stmt.get());
     sqlite3_bind_int64(stmt.get(), rowidParameter, m_rowids[m_position]);
-    RunWrite(stmt.get(), "updating a row of");
+    RunWrite(stmt.get(), "updating a row of", m_setMask);
     RefreshCurrentRow();
   }
 
@@ -706,13 +741,18 @@ std::unique_ptr<CZuvRecordset> CZuvDatabase::OpenRecordset(const std::string& ta
     }
     // Nothing is read here: response tables are opened to be appended to.
     std::vector<std::string> names;
-    for (auto& column : Columns(rs->m_table)) names.push_back(std::move(column.name));
+    std::vector<bool> withoutDefault;
+    for (auto& column : Columns(rs->m_table)) {
+      names.push_back(std::move(column.name));
+      withoutDefault.push_back(!column.hasDefault);
+    }
     const std::string rowid = rowidName(rs->m_table);
     rs->m_hasRowid = !rowid.empty();
     rs->m_selectSql = "SELECT " + (rs->m_hasRowid ? rowid + ", " : std::string()) + "* FROM " +
                       QuoteIdentifier(rs->m_table);
     std::vector<std::string> columns = names;
     rs->InitFields(std::move(names), std::move(columns));
+    rs->MarkInsertedAlways(withoutDefault);
   } else {
     const CSelectShape shape = ScanSelect(tableOrSelect);
     if (!shape.table.empty()) rs->m_table = canonicalTable(shape.table);
@@ -780,7 +820,8 @@ std::vector<std::string> CZuvDatabase::TableNames() {
 
 std::vector<CZuvDatabase::CColumn> CZuvDatabase::Columns(const std::string& table) {
   StatementPtr stmt =
-      m_impl->Prepare("SELECT name, type, \"notnull\" FROM pragma_table_info(?1) ORDER BY cid");
+      m_impl->Prepare("SELECT name, type, \"notnull\", dflt_value IS NOT NULL FROM pragma_table_info(?1) "
+      "ORDER BY cid");
   sqlite3_bind_text(stmt.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
   std::vector<CColumn> columns;
   int rc;
@@ -789,6 +830,7 @@ std::vector<CZuvDatabase::CColumn> CZuvDatabase::Columns(const std::string& tabl
     column.name = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
     column.declaredType = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 1));
     column.notNull = sqlite3_column_int(stmt.get(), 2) != 0;
+    column.hasDefault = sqlite3_column_int(stmt.get(), 3) != 0;
     columns.push_back(std::move(column));
   }
   if (rc != SQLITE_DONE)
@@ -869,34 +911,15 @@ void CZuvRecordset::Edit() {
 }
 
 void CZuvRecordset::SetField(int index, CValue value) {
-  Impl& rs = *m_impl;
-  CallFaultHook("SetField", rs.m_table);
-  rs.CheckIndex(index);
-  if (rs.m_mode == Impl::Mode::None) {
-    ThrowEngine(codes::kEngineError, "Update or CancelUpdate without AddNew or Edit.");
-  }
-  if (rs.m_fieldColumns[index].empty()) {
-    ThrowEngine(codes::kEngineError,
-                "The field '" + rs.m_fieldNames[index] + "' cannot be updated.");
-  }
-  rs.m_pending[index] = std::move(value);
-  rs.m_setMask[index / 64] |= uint64_t{1} << (index % 64);
+  CallFaultHook("SetField", m_impl->m_table);
+  m_impl->CheckIndex(index);
+  m_impl->SetPending(index, std::move(value));
 }
 
 void CZuvRecordset::SetField(std::string_view name, CValue value) {
-  Impl& rs = *m_impl;
   // The hook comes first for a name too, so that it sees every call.
-  CallFaultHook("SetField", rs.m_table);
-  const int index = rs.Lookup(name);
-  if (rs.m_mode == Impl::Mode::None) {
-    ThrowEngine(codes::kEngineError, "Update or CancelUpdate without AddNew or Edit.");
-  }
-  if (rs.m_fieldColumns[index].empty()) {
-    ThrowEngine(codes::kEngineError,
-                "The field '" + rs.m_fieldNames[index] + "' cannot be updated.");
-  }
-  rs.m_pending[index] = std::move(value);
-  rs.m_setMask[index / 64] |= uint64_t{1} << (index % 64);
+  CallFaultHook("SetField", m_impl->m_table);
+  m_impl->SetPending(m_impl->Lookup(name), std::move(value));
 }
 
 void CZuvRecordset::Update() {
@@ -908,7 +931,7 @@ void CZuvRecordset::Update() {
       ThrowEngine(codes::kEngineError, "Update or CancelUpdate without AddNew or Edit.");
     case Impl::Mode::Adding:
       db.BeginWrite();
-      rs.RunWrite(rs.InsertStatement(), "adding a row to");
+      rs.RunWrite(rs.InsertStatement(), "adding a row to", rs.m_insertMask);
       break;
     case Impl::Mode::Editing:
       db.BeginWrite();

@@ -41,6 +41,7 @@ class CZuvDatabase {
     std::string name;
     std::string declaredType;
     bool notNull = false;
+    bool hasDefault = false;  // declared with DEFAULT
   };
   std::vector<CColumn> Columns(const std::string& table);
 

@@ -1,0 +1,10 @@
+#include <clocale>
+
+#include "frontend/program.hpp"
+
+int main(int argc, char* argv[]) {
+  // Reports to controlling programs are converted to the user's character
+  // set; numbers and collation stay in the C locale.
+  std::setlocale(LC_CTYPE, "");
+  return zx::RunProgram(argc, argv);
+}
