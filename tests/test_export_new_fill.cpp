@@ -3,6 +3,7 @@
 #include "export/new_fill.hpp"
 #include "platform/error.hpp"
 #include "platform/zuv/engine.hpp"
+#include "support/sqlite_file.hpp"
 #include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
 
@@ -42,8 +43,8 @@ TEST(NewFill, OneStatementPerSingleChoiceField) {
 
 TEST(NewFill, EmptyFieldsOfSingleChoiceQuestionsBecomeMinusTwo) {
   test::CTempDir dir;
-  const std::string path = dir.File("target.zuv");
-  test::ExecSql(path,
+  const std::string path = dir.file("target.zuv");
+  test::RunSql(path,
                 "CREATE TABLE [ORV Reponse1] (Cle1 INTEGER NOT NULL, [1;0] INTEGER, [1;1] INTEGER,"
                 " [1;2] INTEGER, [2;1] INTEGER);"
                 "INSERT INTO [ORV Reponse1] VALUES (1, NULL, 4, NULL, NULL), (2, 9, NULL, 3, NULL);");

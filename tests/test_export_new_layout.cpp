@@ -16,6 +16,7 @@
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
 #include "support/recording_reporter.hpp"
+#include "support/sqlite_file.hpp"
 #include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
 
@@ -37,7 +38,7 @@ class NewLayoutExport : public ::testing::Test {
   static void SetUpTestSuite() {
     s_dir = new test::CTempDir();
     const std::string command =
-        std::string(ZUVSAMPLE_BIN) + " --out-dir " + s_dir->Path() +
+        std::string(ZUVSAMPLE_BIN) + " --out-dir " + s_dir->path() +
         " --survey-id 12 --interviews 150 --questions 26 --loops 2 --nested-loops 1 --tables 3"
         " --split-share 0.5 --sparse-ids --null-share 0.1 --layout new > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -47,8 +48,8 @@ class NewLayoutExport : public ::testing::Test {
     s_dir = nullptr;
   }
 
-  std::string Zuv() const { return s_dir->File("survey.zuv"); }
-  std::string Db() const { return s_dir->File("source.db"); }
+  std::string Zuv() const { return s_dir->file("survey.zuv"); }
+  std::string Db() const { return s_dir->file("source.db"); }
 
   // A private copy of the sample, for tests that alter it.
   void CopySample(const std::string& zuv, const std::string& db) const {
@@ -229,7 +230,7 @@ bool Contains(const std::vector<std::string>& messages, const std::string& text)
 
 TEST_F(NewLayoutExport, EveryValueLandsOnceInItsField) {
   test::CTempDir dir;
-  const std::string target = dir.File("out.zuv");
+  const std::string target = dir.file("out.zuv");
   ASSERT_EQ(Export(Zuv(), Db(), target), 0) << ::testing::PrintToString(m_errors);
   EXPECT_TRUE(m_errors.empty());
   EXPECT_TRUE(Contains(m_infos, "Filling empty fields..."));
@@ -241,10 +242,10 @@ TEST_F(NewLayoutExport, EveryValueLandsOnceInItsField) {
 
 TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {
   test::CTempDir dir;
-  const std::string zuv = dir.File("survey.zuv"), db = dir.File("source.db");
+  const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");
   CopySample(zuv, db);
   // Interviews that started exactly at a bound are excluded.
-  test::ExecSql(db,
+  test::RunSql(db,
                 "UPDATE Orvix0012Interview SET StartInterview = '2014-03-01 00:00:00', Completed = 1"
                 " WHERE InterviewID = (SELECT MIN(InterviewID) FROM Orvix0012Interview);"
                 "UPDATE Orvix0012Interview SET StartInterview = '2014-09-01 00:00:00', Completed = 1"
@@ -257,7 +258,7 @@ TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {
   for (const CCase& c : {CCase{"COMPLETE", "01/03/2014", "01/09/2014", "Completed <> 0 AND " + window},
                          CCase{"INCOMPLETE", "", "", "Completed = 0"}}) {
     SCOPED_TRACE(c.completion);
-    const std::string target = dir.File("out-" + c.completion + ".zuv");
+    const std::string target = dir.file("out-" + c.completion + ".zuv");
     ASSERT_EQ(Export(zuv, db, target, c.completion, c.min, c.max), 0);
     const auto count =
         test::QueryValues(db, "SELECT count(*) FROM Orvix0012Interview WHERE " + c.filter)[0][0];
@@ -269,10 +270,10 @@ TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {
 
 TEST_F(NewLayoutExport, NothingToExportKeepsTheStructure) {
   test::CTempDir dir;
-  const std::string zuv = dir.File("survey.zuv"), db = dir.File("source.db");
+  const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");
   CopySample(zuv, db);
-  test::ExecSql(zuv, "UPDATE Questionnaire SET DataFlag = 0, DataCount = 0");
-  const std::string target = dir.File("out.zuv");
+  test::RunSql(zuv, "UPDATE Questionnaire SET DataFlag = 0, DataCount = 0");
+  const std::string target = dir.file("out.zuv");
   ASSERT_EQ(Export(zuv, db, target), 0);
   EXPECT_TRUE(Contains(m_infos, "Nothing to export"));
   EXPECT_FALSE(Contains(m_infos, "Recompacting Zuv File..."));
@@ -281,17 +282,17 @@ TEST_F(NewLayoutExport, NothingToExportKeepsTheStructure) {
 
 TEST_F(NewLayoutExport, ReadFailureIsReportedAndEndsTheExport) {
   test::CTempDir dir;
-  const std::string zuv = dir.File("survey.zuv"), db = dir.File("source.db");
+  const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");
   CopySample(zuv, db);
-  test::ExecSql(db, "UPDATE Orvix0012Data SET LoopID1 = 'abc' WHERE rowid = (SELECT MAX(rowid)"
+  test::RunSql(db, "UPDATE Orvix0012Data SET LoopID1 = 'abc' WHERE rowid = (SELECT MAX(rowid)"
                     " FROM Orvix0012Data WHERE LoopID1 IS NOT NULL)");
-  const std::string target = dir.File("out.zuv");
+  const std::string target = dir.file("out.zuv");
   EXPECT_EQ(Export(zuv, db, target), 1);
   ASSERT_EQ(m_errors.size(), 1u) << ::testing::PrintToString(m_errors);
   EXPECT_EQ(m_errors[0].rfind("Error at CExporter::ReadTableFromSqlNew\n", 0), 0u);
   EXPECT_FALSE(std::filesystem::exists(target));
 
-  test::ExecSql(db, "UPDATE Orvix0012Data SET LoopID1 = NULL WHERE LoopID1 = 'abc';"
+  test::RunSql(db, "UPDATE Orvix0012Data SET LoopID1 = NULL WHERE LoopID1 = 'abc';"
                     "ALTER TABLE Orvix0012Data RENAME COLUMN Duration TO Spent");
   EXPECT_EQ(Export(zuv, db, target), 1);
   EXPECT_EQ(m_errors, (std::vector<std::string>{"CExporter::ExportFromSqlNew",
@@ -301,7 +302,7 @@ TEST_F(NewLayoutExport, ReadFailureIsReportedAndEndsTheExport) {
 
 TEST_F(NewLayoutExport, WriteFailureStopsTheReader) {
   test::CTempDir dir;
-  const std::string target = dir.File("out.zuv");
+  const std::string target = dir.file("out.zuv");
   int updates = 0;
   SetZuvFaultHook([&](std::string_view operation, std::string_view table) -> uint32_t {
     // The writer's thread only: the hook needs no lock.
@@ -324,7 +325,7 @@ TEST_F(NewLayoutExport, WriteFailureStopsTheReader) {
 
 TEST_F(NewLayoutExport, TheProgramExportsTheSame) {
   test::CTempDir dir;
-  const std::string target = dir.File("out.zuv");
+  const std::string target = dir.file("out.zuv");
   const std::string command = std::string(ZUVEXPORT_BIN) + " --source " + Zuv() +
                               " --format NEW --connectstring \"" + test::SqliteConnectString(Db()) +
                               "\" --id 12 --target " + target +

@@ -5,6 +5,7 @@
 
 #include "export/new_planning.hpp"
 #include "platform/odbc/source.hpp"
+#include "support/sqlite_file.hpp"
 #include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
 
@@ -109,8 +110,8 @@ TEST(NewPlanning, RangesCoverTheIdsPassingTheFilterOnce) {
 
 TEST(NewPlanning, CountsSelectTheFilteredInterviews) {
   test::CTempDir dir;
-  const std::string db = dir.File("source.db");
-  test::ExecSql(db,
+  const std::string db = dir.file("source.db");
+  test::RunSql(db,
                 "CREATE TABLE Orvix0012Interview (InterviewID INTEGER PRIMARY KEY, "
                 "StartInterview TEXT, Completed INTEGER);"
                 "CREATE TABLE Orvix0012Data (InterviewID INTEGER, QuestionID INTEGER, "

@@ -3,6 +3,7 @@
 #include "export/new_reader.hpp"
 #include "platform/error.hpp"
 #include "platform/odbc/source.hpp"
+#include "support/sqlite_file.hpp"
 #include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
 
@@ -43,7 +44,7 @@ TEST(NewReader, QueryTexts) {
 class NewReaderRows : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::ExecSql(m_db,
+    test::RunSql(m_db,
                   "CREATE TABLE Data (InterviewID INTEGER, QuestionID INTEGER, DataOrder INTEGER,"
                   " LoopID1 INTEGER, LoopID2 INTEGER, ClosedData INTEGER, NumericData REAL,"
                   " OpenData TEXT, Duration INTEGER, Extra TEXT);"
@@ -59,12 +60,12 @@ class NewReaderRows : public ::testing::Test {
     return batch;
   }
   test::CTempDir m_dir;
-  std::string m_db = m_dir.File("source.db");
+  std::string m_db = m_dir.file("source.db");
   int32_t m_rowsRead = 0;
 };
 
 TEST_F(NewReaderRows, RowsAreIndexedByInterviewLoopQuestionAndDataOrder) {
-  test::ExecSql(m_db,
+  test::RunSql(m_db,
                 "INSERT INTO Data VALUES"
                 " (1, 10, 2, NULL, NULL, 7, NULL, NULL, 30, 'x'),"
                 " (1, 10, 1, NULL, NULL, 5, NULL, NULL, 30, 'x'),"
@@ -108,7 +109,7 @@ TEST_F(NewReaderRows, RowsAreIndexedByInterviewLoopQuestionAndDataOrder) {
 
 TEST_F(NewReaderRows, BadRowsAreErrors) {
   {
-    test::ExecSql(m_db, "INSERT INTO Data VALUES (1, 10, 1, 'abc', NULL, 1, NULL, NULL, 3, '')");
+    test::RunSql(m_db, "INSERT INTO Data VALUES (1, 10, 1, 'abc', NULL, 1, NULL, NULL, 3, '')");
     EXPECT_THROW(Read("SELECT * FROM Data"), CExportError);
   }
   {

@@ -4,6 +4,7 @@
 
 #include "export/new_writer.hpp"
 #include "platform/zuv/engine.hpp"
+#include "support/sqlite_file.hpp"
 #include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
 #include "surveylib/questionnaire.hpp"
@@ -76,7 +77,7 @@ CValue L(int64_t v) { return CValue::FromInt64(v); }  // as read back from SQLit
 class NewWriter : public ::testing::Test {
  protected:
   void Build(const std::string& tables) {
-    test::ExecSql(m_path, std::string(kQuestionnaire) + tables);
+    test::RunSql(m_path, std::string(kQuestionnaire) + tables);
     ASSERT_TRUE(m_questionnaire.Read(m_path, true, true, true, true, false, DATABASE_ZUV, 1036,
                                      true))
         << m_questionnaire.m_errorText;
@@ -104,7 +105,7 @@ class NewWriter : public ::testing::Test {
   }
 
   test::CTempDir m_dir;
-  std::string m_path = m_dir.File("target.zuv");
+  std::string m_path = m_dir.file("target.zuv");
   CQuestionnaire m_questionnaire;
   CZuvEngine m_engine;
   std::unique_ptr<CZuvDatabase> m_database;

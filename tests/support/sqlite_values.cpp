@@ -43,16 +43,6 @@ DbHandle Open(const std::string& path) {
 
 }  // namespace
 
-void ExecSql(const std::string& path, const std::string& sql) {
-  DbHandle db = Open(path);
-  char* error = nullptr;
-  if (sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string message = error != nullptr ? error : "unknown error";
-    sqlite3_free(error);
-    throw std::runtime_error(message + " in: " + sql);
-  }
-}
-
 std::vector<std::vector<CValue>> QueryValues(const std::string& path, const std::string& sql) {
   DbHandle db = Open(path);
   sqlite3_stmt* raw = nullptr;

@@ -1,6 +1,6 @@
 #pragma once
-// Typed reads of SQLite files through SQLite itself, so that tests check the
-// exporter's files and set up its sources without its own code.
+// Typed reads of SQLite files through SQLite itself (sqlite_file.hpp reads
+// text), for checks where the type of a value matters.
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,10 +13,6 @@ void PrintTo(const CValue& value, std::ostream* out);
 }  // namespace zx
 
 namespace zx::test {
-
-// Runs `sql` (one or more statements) on the file, creating it when absent.
-// Throws std::runtime_error with SQLite's message on failure.
-void ExecSql(const std::string& path, const std::string& sql);
 
 // Every row of `sql`: integers as Int64, reals as Double, texts as Text, NULL.
 std::vector<std::vector<CValue>> QueryValues(const std::string& path, const std::string& sql);
