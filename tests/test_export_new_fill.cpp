@@ -29,8 +29,9 @@ TEST(NewFill, OneStatementPerSingleChoiceField) {
                CExportError);
   // Only indexes the table has fields for: a corrupt count stays harmless.
   const FieldIndexRanges existing = {{1234, {2, 7}}};
-  EXPECT_EQ(BuildFillStatements(2, {{"1234", 1, CValue::FromInt32(2000000000), false, "", ""},
-                                    {"60", 1, CValue::FromInt32(9), true, "4", "5"}},
+  EXPECT_EQ(BuildFillStatements(2,
+                                {{"1234", 1, CValue::FromInt32(2000000000), false, "", ""},
+                                 {"60", 1, CValue::FromInt32(9), true, "4", "5"}},
                                 &existing),
             (std::vector<std::string>{
                 "UPDATE [ORV Reponse2] SET  [1234;2] = IIF([1234;2] IS NULL, -2, [1234;2])",
@@ -44,10 +45,11 @@ TEST(NewFill, OneStatementPerSingleChoiceField) {
 TEST(NewFill, EmptyFieldsOfSingleChoiceQuestionsBecomeMinusTwo) {
   test::CTempDir dir;
   const std::string path = dir.file("target.zuv");
-  test::RunSql(path,
-                "CREATE TABLE [ORV Reponse1] (Cle1 INTEGER NOT NULL, [1;0] INTEGER, [1;1] INTEGER,"
-                " [1;2] INTEGER, [2;1] INTEGER);"
-                "INSERT INTO [ORV Reponse1] VALUES (1, NULL, 4, NULL, NULL), (2, 9, NULL, 3, NULL);");
+  test::RunSql(
+      path,
+      "CREATE TABLE [ORV Reponse1] (Cle1 INTEGER NOT NULL, [1;0] INTEGER, [1;1] INTEGER,"
+      " [1;2] INTEGER, [2;1] INTEGER);"
+      "INSERT INTO [ORV Reponse1] VALUES (1, NULL, 4, NULL, NULL), (2, 9, NULL, 3, NULL);");
   std::vector<std::vector<TableQuestion>> tables = {
       {{"1", 1, CValue::FromInt32(3), false, "", ""},  // [1;3] is missing: skipped
        {"2", 4, CValue::FromInt32(1), false, "", ""}}};
@@ -59,7 +61,8 @@ TEST(NewFill, EmptyFieldsOfSingleChoiceQuestionsBecomeMinusTwo) {
   }
   EXPECT_EQ(infos, std::vector<std::string>{"Filling empty fields..."});
   auto L = [](int64_t v) { return CValue::FromInt64(v); };
-  EXPECT_EQ(test::QueryValues(path, "SELECT [1;0], [1;1], [1;2], [2;1] FROM [ORV Reponse1] ORDER BY Cle1"),
+  EXPECT_EQ(test::QueryValues(
+                path, "SELECT [1;0], [1;1], [1;2], [2;1] FROM [ORV Reponse1] ORDER BY Cle1"),
             (std::vector<std::vector<CValue>>{{{}, L(4), L(-2), {}}, {L(9), L(-2), L(3), {}}}));
 }
 

@@ -58,8 +58,8 @@ class NewLayoutExport : public ::testing::Test {
   }
 
   int Export(const std::string& zuv, const std::string& db, const std::string& target,
-             const std::string& completion = "",
-             const std::string& minDate = "", const std::string& maxDate = "") {
+             const std::string& completion = "", const std::string& minDate = "",
+             const std::string& maxDate = "") {
     CExporter exporter(zuv, "NEW", test::SqliteConnectString(db), std::to_string(kSurvey), target,
                        "CONSOLE", "", completion, minDate, maxDate);
     auto recording = std::make_unique<test::CRecordingReporter>();
@@ -83,12 +83,16 @@ class NewLayoutExport : public ::testing::Test {
     std::map<int32_t, CElementRow> elements;
     std::vector<int32_t> byPosition;
     for (const auto& r : test::QueryValues(zuv,
-                                        "SELECT CodeQuestion, Indent, TypeElement, TypeQuestion,"
-                                        " NbMaxReponse, NroTableReponse, AdditionalTables"
-                                        " FROM Questionnaire ORDER BY Position")) {
+                                           "SELECT CodeQuestion, Indent, TypeElement, TypeQuestion,"
+                                           " NbMaxReponse, NroTableReponse, AdditionalTables"
+                                           " FROM Questionnaire ORDER BY Position")) {
       const auto code = static_cast<int32_t>(r[0].Int64());
-      elements[code] = {code, int32_t(r[1].Int64()), int32_t(r[2].Int64()),
-                        int32_t(r[3].Int64()), int32_t(r[4].Int64()), int32_t(r[5].Int64()),
+      elements[code] = {code,
+                        int32_t(r[1].Int64()),
+                        int32_t(r[2].Int64()),
+                        int32_t(r[3].Int64()),
+                        int32_t(r[4].Int64()),
+                        int32_t(r[5].Int64()),
                         r[6].Text()};
       byPosition.push_back(code);
     }
@@ -115,10 +119,11 @@ class NewLayoutExport : public ::testing::Test {
     };
 
     const auto rows = test::QueryValues(
-        db, "SELECT d.InterviewID, QuestionID, DataOrder, LoopID1, LoopID2, ClosedData,"
-              " NumericData, OpenData, Duration FROM Orvix0012Data d JOIN Orvix0012Interview i"
-              " ON d.InterviewID = i.InterviewID WHERE " + interviewFilter +
-              " ORDER BY d.InterviewID, QuestionID, DataOrder");
+        db,
+        "SELECT d.InterviewID, QuestionID, DataOrder, LoopID1, LoopID2, ClosedData,"
+        " NumericData, OpenData, Duration FROM Orvix0012Data d JOIN Orvix0012Interview i"
+        " ON d.InterviewID = i.InterviewID WHERE " +
+            interviewFilter + " ORDER BY d.InterviewID, QuestionID, DataOrder");
     ASSERT_FALSE(rows.empty());
     std::map<RowKey, std::map<std::string, CValue>> expected;
     std::map<RowKey, int32_t> rowQuestion;  // a question of each row, for its loop
@@ -152,22 +157,25 @@ class NewLayoutExport : public ::testing::Test {
       if (loop->typeQuestion == 4) {
         fields["Ordre"] = CValue::FromInt64(last);
       } else {
-        fields["Ordre"] = CValue::FromInt64(
-            loopOrders.at({id, loop->code, loop2 >= 0 ? loop1 : -1, last}));
+        fields["Ordre"] =
+            CValue::FromInt64(loopOrders.at({id, loop->code, loop2 >= 0 ? loop1 : -1, last}));
       }
     }
 
     std::set<RowKey> seen;
     const auto tableCount =
-        test::QueryValues(target, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name LIKE 'ORV Reponse%'")
+        test::QueryValues(
+            target,
+            "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name LIKE 'ORV Reponse%'")
             .at(0)
             .at(0)
             .Int64();
     for (int t = 1; t <= tableCount; ++t) {
       const std::string table = "[ORV Reponse" + std::to_string(t) + "]";
       std::vector<std::string> columns;
-      for (const auto& c : test::QueryValues(target, "SELECT name FROM pragma_table_info('ORV Reponse" +
-                                                      std::to_string(t) + "')")) {
+      for (const auto& c :
+           test::QueryValues(target, "SELECT name FROM pragma_table_info('ORV Reponse" +
+                                         std::to_string(t) + "')")) {
         columns.push_back(c[0].Text());
       }
       for (const auto& row : test::QueryValues(target, "SELECT * FROM " + table)) {
@@ -195,20 +203,23 @@ class NewLayoutExport : public ::testing::Test {
             const CElementRow& e = elements.at(LeadingInt(name));
             if (e.typeElement == 1 && e.typeQuestion == 1) want = CValue::FromInt64(-2);
           }
-          EXPECT_PRED2(test::SameValue, row[c], want) << table << " Cle1 " << keys[0] << " Cle2 " << keys[1]
-                                  << " field " << name;
+          EXPECT_PRED2(test::SameValue, row[c], want)
+              << table << " Cle1 " << keys[0] << " Cle2 " << keys[1] << " field " << name;
         }
       }
     }
     EXPECT_EQ(seen.size(), expected.size());
 
     // The interview fields of table 1.
-    const auto interviews = test::QueryValues(
-        target, "SELECT Cle1, CodeEnqueteur, DebutInterview, Completed, Longitude, Guid"
-                " FROM [ORV Reponse1] ORDER BY Cle1");
-    const auto source = test::QueryValues(
-        db, "SELECT InterviewID, AgentId, StartInterview, Completed, Longitude, Guid"
-            " FROM Orvix0012Interview WHERE " + interviewFilter);
+    const auto interviews =
+        test::QueryValues(target,
+                          "SELECT Cle1, CodeEnqueteur, DebutInterview, Completed, Longitude, Guid"
+                          " FROM [ORV Reponse1] ORDER BY Cle1");
+    const auto source =
+        test::QueryValues(db,
+                          "SELECT InterviewID, AgentId, StartInterview, Completed, Longitude, Guid"
+                          " FROM Orvix0012Interview WHERE " +
+                              interviewFilter);
     std::map<int64_t, std::vector<CValue>> byId;
     for (const auto& r : source) byId[r[0].Int64()] = r;
     ASSERT_FALSE(interviews.empty());
@@ -246,24 +257,25 @@ TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {
   CopySample(zuv, db);
   // Interviews that started exactly at a bound are excluded.
   test::RunSql(db,
-                "UPDATE Orvix0012Interview SET StartInterview = '2014-03-01 00:00:00', Completed = 1"
-                " WHERE InterviewID = (SELECT MIN(InterviewID) FROM Orvix0012Interview);"
-                "UPDATE Orvix0012Interview SET StartInterview = '2014-09-01 00:00:00', Completed = 1"
-                " WHERE InterviewID = (SELECT MAX(InterviewID) FROM Orvix0012Interview);");
+               "UPDATE Orvix0012Interview SET StartInterview = '2014-03-01 00:00:00', Completed = 1"
+               " WHERE InterviewID = (SELECT MIN(InterviewID) FROM Orvix0012Interview);"
+               "UPDATE Orvix0012Interview SET StartInterview = '2014-09-01 00:00:00', Completed = 1"
+               " WHERE InterviewID = (SELECT MAX(InterviewID) FROM Orvix0012Interview);");
   const std::string window =
       "StartInterview > '2014-03-01 00:00:00' AND StartInterview < '2014-09-01 00:00:00'";
   struct CCase {
     std::string completion, min, max, filter;
   };
-  for (const CCase& c : {CCase{"COMPLETE", "01/03/2014", "01/09/2014", "Completed <> 0 AND " + window},
-                         CCase{"INCOMPLETE", "", "", "Completed = 0"}}) {
+  for (const CCase& c :
+       {CCase{"COMPLETE", "01/03/2014", "01/09/2014", "Completed <> 0 AND " + window},
+        CCase{"INCOMPLETE", "", "", "Completed = 0"}}) {
     SCOPED_TRACE(c.completion);
     const std::string target = dir.file("out-" + c.completion + ".zuv");
     ASSERT_EQ(Export(zuv, db, target, c.completion, c.min, c.max), 0);
     const auto count =
         test::QueryValues(db, "SELECT count(*) FROM Orvix0012Interview WHERE " + c.filter)[0][0];
-    EXPECT_TRUE(Contains(m_infos, fmt::format("The total number of interviews is {}\n",
-                                              count.Int64())));
+    EXPECT_TRUE(
+        Contains(m_infos, fmt::format("The total number of interviews is {}\n", count.Int64())));
     ExpectExportedFrom(zuv, db, target, c.filter);
   }
 }
@@ -284,16 +296,18 @@ TEST_F(NewLayoutExport, ReadFailureIsReportedAndEndsTheExport) {
   test::CTempDir dir;
   const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");
   CopySample(zuv, db);
-  test::RunSql(db, "UPDATE Orvix0012Data SET LoopID1 = 'abc' WHERE rowid = (SELECT MAX(rowid)"
-                    " FROM Orvix0012Data WHERE LoopID1 IS NOT NULL)");
+  test::RunSql(db,
+               "UPDATE Orvix0012Data SET LoopID1 = 'abc' WHERE rowid = (SELECT MAX(rowid)"
+               " FROM Orvix0012Data WHERE LoopID1 IS NOT NULL)");
   const std::string target = dir.file("out.zuv");
   EXPECT_EQ(Export(zuv, db, target), 1);
   ASSERT_EQ(m_errors.size(), 1u) << ::testing::PrintToString(m_errors);
   EXPECT_EQ(m_errors[0].rfind("Error at CExporter::ReadTableFromSqlNew\n", 0), 0u);
   EXPECT_FALSE(std::filesystem::exists(target));
 
-  test::RunSql(db, "UPDATE Orvix0012Data SET LoopID1 = NULL WHERE LoopID1 = 'abc';"
-                    "ALTER TABLE Orvix0012Data RENAME COLUMN Duration TO Spent");
+  test::RunSql(db,
+               "UPDATE Orvix0012Data SET LoopID1 = NULL WHERE LoopID1 = 'abc';"
+               "ALTER TABLE Orvix0012Data RENAME COLUMN Duration TO Spent");
   EXPECT_EQ(Export(zuv, db, target), 1);
   EXPECT_EQ(m_errors, (std::vector<std::string>{"CExporter::ExportFromSqlNew",
                                                 "The source rows have no column Duration"}));

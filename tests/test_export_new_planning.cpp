@@ -112,15 +112,15 @@ TEST(NewPlanning, CountsSelectTheFilteredInterviews) {
   test::CTempDir dir;
   const std::string db = dir.file("source.db");
   test::RunSql(db,
-                "CREATE TABLE Orvix0012Interview (InterviewID INTEGER PRIMARY KEY, "
-                "StartInterview TEXT, Completed INTEGER);"
-                "CREATE TABLE Orvix0012Data (InterviewID INTEGER, QuestionID INTEGER, "
-                "DataOrder INTEGER, ClosedData INTEGER);"
-                "INSERT INTO Orvix0012Interview VALUES (3, '2014-03-01 00:00:00', 1),"
-                " (9, '2014-03-01 00:00:01', 1), (17, '2014-02-28 23:59:59', 0),"
-                " (40, '2014-05-01 10:00:00', 1);"
-                "INSERT INTO Orvix0012Data VALUES (3,1,1,1),(3,2,1,1),(9,1,1,1),(9,5,1,1),"
-                " (17,1,1,1),(17,2,1,1),(17,2,2,1),(40,2,1,1);");
+               "CREATE TABLE Orvix0012Interview (InterviewID INTEGER PRIMARY KEY, "
+               "StartInterview TEXT, Completed INTEGER);"
+               "CREATE TABLE Orvix0012Data (InterviewID INTEGER, QuestionID INTEGER, "
+               "DataOrder INTEGER, ClosedData INTEGER);"
+               "INSERT INTO Orvix0012Interview VALUES (3, '2014-03-01 00:00:00', 1),"
+               " (9, '2014-03-01 00:00:01', 1), (17, '2014-02-28 23:59:59', 0),"
+               " (40, '2014-05-01 10:00:00', 1);"
+               "INSERT INTO Orvix0012Data VALUES (3,1,1,1),(3,2,1,1),(9,1,1,1),(9,5,1,1),"
+               " (17,1,1,1),(17,2,1,1),(17,2,2,1),(40,2,1,1);");
   auto source = ConnectOdbc(test::SqliteConnectString(db), 30);
   std::vector<std::string> messages;
   const InfoReport info = [&](const std::string& m) { messages.push_back(m); };
@@ -134,16 +134,17 @@ TEST(NewPlanning, CountsSelectTheFilteredInterviews) {
     EXPECT_EQ(counts.interviewCount, 4);
     EXPECT_EQ(counts.minInterviewId, 3);
     EXPECT_EQ(counts.maxInterviewId, 40);
-    EXPECT_EQ(messages, (std::vector<std::string>{
-                            "Getting total number of rows...", "The total number of rows is 7\n",
-                            "Getting total number of interviews...",
-                            "The total number of interviews is 4\n",
-                            "The biggest interview id is 40\n"}));
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{
+                  "Getting total number of rows...", "The total number of rows is 7\n",
+                  "Getting total number of interviews...", "The total number of interviews is 4\n",
+                  "The biggest interview id is 40\n"}));
   }
   {
     // Both bounds exclusive: interview 3 started exactly at the lower one.
-    const auto counts = CountNewLayoutSource(
-        *source, info, 12, "1,2", clause(NONE, CCalendarDate{2014, 3, 1}, CCalendarDate{2014, 5, 1}));
+    const auto counts =
+        CountNewLayoutSource(*source, info, 12, "1,2",
+                             clause(NONE, CCalendarDate{2014, 3, 1}, CCalendarDate{2014, 5, 1}));
     EXPECT_EQ(counts.rowCount, 1);
     EXPECT_EQ(counts.interviewCount, 1);
     EXPECT_EQ(counts.minInterviewId, 9);
@@ -163,9 +164,9 @@ TEST(NewPlanning, CountsSelectTheFilteredInterviews) {
     EXPECT_FALSE(counts.maxInterviewId.has_value());
     EXPECT_FALSE(counts.minInterviewId.has_value());
     EXPECT_EQ(messages.back(), "The biggest interview id is 0\n");
-    EXPECT_TRUE(Ranges(counts.rowCount, counts.interviewCount, counts.minInterviewId,
-                       counts.maxInterviewId)
-                    .empty());
+    EXPECT_TRUE(
+        Ranges(counts.rowCount, counts.interviewCount, counts.minInterviewId, counts.maxInterviewId)
+            .empty());
   }
 }
 

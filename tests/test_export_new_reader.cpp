@@ -10,7 +10,9 @@
 namespace zx {
 namespace {
 
-TableQuestion Whole(const char* code) { return TableQuestion{code, 1, CValue::FromInt32(1), false, "", ""}; }
+TableQuestion Whole(const char* code) {
+  return TableQuestion{code, 1, CValue::FromInt32(1), false, "", ""};
+}
 TableQuestion Part(const char* code, const char* first, const char* last) {
   return TableQuestion{code, 2, CValue::FromInt32(9), true, first, last};
 }
@@ -45,12 +47,12 @@ class NewReaderRows : public ::testing::Test {
  protected:
   void SetUp() override {
     test::RunSql(m_db,
-                  "CREATE TABLE Data (InterviewID INTEGER, QuestionID INTEGER, DataOrder INTEGER,"
-                  " LoopID1 INTEGER, LoopID2 INTEGER, ClosedData INTEGER, NumericData REAL,"
-                  " OpenData TEXT, Duration INTEGER, Extra TEXT);"
-                  "CREATE TABLE Interview (InterviewID INTEGER PRIMARY KEY, AgentId TEXT,"
-                  " Completed INTEGER, Unmapped TEXT);"
-                  "INSERT INTO Interview VALUES (1, 'A1', 1, 'u'), (2, 'A2', 0, 'v');");
+                 "CREATE TABLE Data (InterviewID INTEGER, QuestionID INTEGER, DataOrder INTEGER,"
+                 " LoopID1 INTEGER, LoopID2 INTEGER, ClosedData INTEGER, NumericData REAL,"
+                 " OpenData TEXT, Duration INTEGER, Extra TEXT);"
+                 "CREATE TABLE Interview (InterviewID INTEGER PRIMARY KEY, AgentId TEXT,"
+                 " Completed INTEGER, Unmapped TEXT);"
+                 "INSERT INTO Interview VALUES (1, 'A1', 1, 'u'), (2, 'A2', 0, 'v');");
   }
   NewLayoutBatch Read(const std::string& sql) {
     auto source = ConnectOdbc(test::SqliteConnectString(m_db), 30);
@@ -66,13 +68,13 @@ class NewReaderRows : public ::testing::Test {
 
 TEST_F(NewReaderRows, RowsAreIndexedByInterviewLoopQuestionAndDataOrder) {
   test::RunSql(m_db,
-                "INSERT INTO Data VALUES"
-                " (1, 10, 2, NULL, NULL, 7, NULL, NULL, 30, 'x'),"
-                " (1, 10, 1, NULL, NULL, 5, NULL, NULL, 30, 'x'),"
-                " (1, 20, 1, 3, NULL, NULL, 2.5, NULL, 11, 'x'),"
-                " (1, 21, 1, 3, 8, NULL, NULL, 'txt', 12, 'x'),"
-                " (2, 10, 1, NULL, 4, 1, NULL, NULL, 9, 'x'),"
-                " (1, 10, 2, NULL, NULL, 8, NULL, NULL, 31, 'x');");
+               "INSERT INTO Data VALUES"
+               " (1, 10, 2, NULL, NULL, 7, NULL, NULL, 30, 'x'),"
+               " (1, 10, 1, NULL, NULL, 5, NULL, NULL, 30, 'x'),"
+               " (1, 20, 1, 3, NULL, NULL, 2.5, NULL, 11, 'x'),"
+               " (1, 21, 1, 3, 8, NULL, NULL, 'txt', 12, 'x'),"
+               " (2, 10, 1, NULL, 4, 1, NULL, NULL, 9, 'x'),"
+               " (1, 10, 2, NULL, NULL, 8, NULL, NULL, 31, 'x');");
   const NewLayoutBatch batch =
       Read("SELECT * FROM Data JOIN Interview ON Data.InterviewID = Interview.InterviewID");
   EXPECT_EQ(m_rowsRead, 6);

@@ -24,7 +24,7 @@ constexpr char kQuestionnaire[] =
     " (21,3,2,1,1,1,2,'',1,0,''), (30,4,1,2,4,3,1,'',1,0,''), (31,5,2,1,3,1,3,'',1,0,''),"
     " (11,6,1,1,4,1,2,'',1,0,'');";
 
-struct CRowSpec {
+struct CRowDef {
   int32_t interview;
   std::vector<int32_t> path;
   int32_t question;
@@ -33,7 +33,7 @@ struct CRowSpec {
 };
 
 // The tree the read thread would build from these rows (in this order).
-NewLayoutBatch MakeBatch(const std::vector<CRowSpec>& rows, bool interviewFields) {
+NewLayoutBatch MakeBatch(const std::vector<CRowDef>& rows, bool interviewFields) {
   auto layout = std::make_shared<SourceRowLayout>();
   layout->keptColumns = {0, 1, 2, 3, 4, 5};
   layout->loopIds = {0, 1};
@@ -44,22 +44,22 @@ NewLayoutBatch MakeBatch(const std::vector<CRowSpec>& rows, bool interviewFields
   if (interviewFields) layout->interviewFields = {{9, "CodeEnqueteur"}};
   NewLayoutBatch batch;
   batch.layout = layout;
-  for (const CRowSpec& spec : rows) {
-    InterviewNode* node = &batch.interviews[spec.interview];
+  for (const CRowDef& def : rows) {
+    InterviewNode* node = &batch.interviews[def.interview];
     if (interviewFields && node->interviewValues.empty()) {
-      node->interviewValues.push_back(CValue::FromText("AG" + std::to_string(spec.interview)));
+      node->interviewValues.push_back(CValue::FromText("AG" + std::to_string(def.interview)));
     }
     CValue loops[2];
-    for (size_t level = 0; level < spec.path.size(); ++level) {
-      loops[level] = CValue::FromInt32(spec.path[level]);
-      node = &node->subLoops[spec.path[level]];
+    for (size_t level = 0; level < def.path.size(); ++level) {
+      loops[level] = CValue::FromInt32(def.path[level]);
+      node = &node->subLoops[def.path[level]];
     }
     const auto row = static_cast<uint32_t>(batch.cells.size() / 6);
-    for (const CValue& value : {loops[0], loops[1], spec.closed, spec.numeric, spec.open,
-                                spec.duration}) {
+    for (const CValue& value :
+         {loops[0], loops[1], def.closed, def.numeric, def.open, def.duration}) {
       batch.cells.push_back(value);
     }
-    node->questions.push_back(CQuestionEntry{spec.question, spec.dataOrder, row});
+    node->questions.push_back(CQuestionEntry{def.question, def.dataOrder, row});
   }
   std::function<void(InterviewNode&)> sort = [&](InterviewNode& node) {
     std::sort(node.questions.begin(), node.questions.end(), [](auto& a, auto& b) {
@@ -78,8 +78,8 @@ class NewWriter : public ::testing::Test {
  protected:
   void Build(const std::string& tables) {
     test::RunSql(m_path, std::string(kQuestionnaire) + tables);
-    ASSERT_TRUE(m_questionnaire.Read(m_path, true, true, true, true, false, DATABASE_ZUV, 1036,
-                                     true))
+    ASSERT_TRUE(
+        m_questionnaire.Read(m_path, true, true, true, true, false, DATABASE_ZUV, 1036, true))
         << m_questionnaire.m_errorText;
     m_questionnaire.PreparerSaisie();
     m_database = m_engine.OpenDatabase(m_path);
@@ -87,7 +87,7 @@ class NewWriter : public ::testing::Test {
         m_questionnaire, [this](const std::string& m) { m_infos.push_back(m); },
         [this](const std::string& m) { m_errors.push_back(m); });
   }
-  bool Write(int table, std::vector<CRowSpec> rows) {
+  bool Write(int table, std::vector<CRowDef> rows) {
     auto recordset = m_database->OpenRecordset("ORV Reponse" + std::to_string(table));
     m_writer->BeginTable(*recordset, table);
     NewLayoutBatch batch = MakeBatch(rows, table == 1);
@@ -146,15 +146,15 @@ TEST_F(NewWriter, OneRowPerLevelWithKeysOrderAndValues) {
                         {2, {4}, 21, 1, I(1), {}, {}, I(5)},
                         {2, {9}, 21, 1, I(2), {}, {}, I(5)},
                         {2, {9}, 22, 1, I(2), {}, {}, I(5)}}));
-  EXPECT_EQ(Query("SELECT Cle1, Cle2, Ordre, [21;0], [21;1], [11;0], [11;1] FROM [ORV Reponse2] "
-                  "ORDER BY Cle1, Cle2"),
-            (std::vector<std::vector<CValue>>{
-                {L(1), {}, {}, {}, {}, L(8), CValue::FromText("open")},
-                {L(1), L(4), L(2), L(4), L(2), {}, {}},
-                {L(1), L(7), L(1), L(3), L(1), {}, {}},
-                {L(2), L(4), L(1), L(5), L(1), {}, {}},
-                {L(2), L(7), L(2), L(5), L(3), {}, {}},
-                {L(2), L(9), {}, L(5), L(2), {}, {}}}));
+  EXPECT_EQ(
+      Query("SELECT Cle1, Cle2, Ordre, [21;0], [21;1], [11;0], [11;1] FROM [ORV Reponse2] "
+            "ORDER BY Cle1, Cle2"),
+      (std::vector<std::vector<CValue>>{{L(1), {}, {}, {}, {}, L(8), CValue::FromText("open")},
+                                        {L(1), L(4), L(2), L(4), L(2), {}, {}},
+                                        {L(1), L(7), L(1), L(3), L(1), {}, {}},
+                                        {L(2), L(4), L(1), L(5), L(1), {}, {}},
+                                        {L(2), L(7), L(2), L(5), L(3), {}, {}},
+                                        {L(2), L(9), {}, L(5), L(2), {}, {}}}));
   ASSERT_EQ(m_infos.size(), 1u);
   EXPECT_NE(m_infos[0].find("iteration 9 of loop 20 in interview 2"), std::string::npos);
 
@@ -194,8 +194,9 @@ TEST_F(NewWriter, MissingTargetFieldsLoseOnlyWhatTheyHold) {
 }
 
 TEST_F(NewWriter, MissingSourceColumnStopsTheExport) {
-  Build("CREATE TABLE [ORV Reponse1] (Cle1 INTEGER NOT NULL, CodeEnqueteur TEXT,"
-        " [10;0] INTEGER, [10;1] INTEGER);");
+  Build(
+      "CREATE TABLE [ORV Reponse1] (Cle1 INTEGER NOT NULL, CodeEnqueteur TEXT,"
+      " [10;0] INTEGER, [10;1] INTEGER);");
   auto recordset = m_database->OpenRecordset("ORV Reponse1");
   m_writer->BeginTable(*recordset, 1);
   NewLayoutBatch batch = MakeBatch({{1, {}, 10, 1, I(1), {}, {}, I(2)}}, true);

@@ -67,8 +67,7 @@ int CExporter::ExportFromSqlNew() {
         CheckedBound(m_settings.minStartBound, m_settings.minStartDate),
         CheckedBound(m_settings.maxStartBound, m_settings.maxStartDate), *m_sourceConnection);
     const CQuestionnaire& questionnaire = *prepared->questionnaire;
-    const int32_t tableCount =
-        CountNewLayoutTables(questionnaire, prepared->highestTableNumber);
+    const int32_t tableCount = CountNewLayoutTables(questionnaire, prepared->highestTableNumber);
     ListTableQuestions(*prepared->target, questionnaire, tableCount, true);
 
     const std::string questionList = BuildQuestionList(m_tableQuestions);

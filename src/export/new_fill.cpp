@@ -14,7 +14,8 @@ namespace zx {
 std::vector<std::string> BuildFillStatements(int32_t tableNumber,
                                              const std::vector<TableQuestion>& questions,
                                              const FieldIndexRanges* existing) {
-  const std::string head = fmt::sprintf("UPDATE [ORV Reponse%ld] SET ", static_cast<long>(tableNumber));
+  const std::string head =
+      fmt::sprintf("UPDATE [ORV Reponse%ld] SET ", static_cast<long>(tableNumber));
   std::vector<std::string> statements;
   for (const auto& question : questions) {
     if (question.questionType != 1) continue;

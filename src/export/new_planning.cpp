@@ -90,12 +90,12 @@ CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoRepor
 
   info("Getting total number of interviews...");
   counts.interviewCount =
-      OptionalInt(source.QueryScalar(fmt::sprintf(
-                      "SELECT COUNT(*) AS InterviewCount FROM [Orvix%04ldInterview]", id) +
-                  where))
+      OptionalInt(
+          source.QueryScalar(
+              fmt::sprintf("SELECT COUNT(*) AS InterviewCount FROM [Orvix%04ldInterview]", id) +
+              where))
           .value_or(0);
-  info(
-      fmt::sprintf("The total number of interviews is %d\n", counts.interviewCount));
+  info(fmt::sprintf("The total number of interviews is %d\n", counts.interviewCount));
 
   counts.maxInterviewId = OptionalInt(source.QueryScalar(
       fmt::sprintf("SELECT MAX([InterviewID]) AS MaxInterviewId FROM [Orvix%04ldInterview]", id) +
@@ -107,8 +107,7 @@ CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoRepor
     counts.maxInterviewId.reset();
     counts.minInterviewId.reset();
   }
-  info(
-      fmt::sprintf("The biggest interview id is %d\n", counts.maxInterviewId.value_or(0)));
+  info(fmt::sprintf("The biggest interview id is %d\n", counts.maxInterviewId.value_or(0)));
   return counts;
 }
 

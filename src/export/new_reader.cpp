@@ -19,10 +19,10 @@ std::string BuildQuestionCondition(const std::string& dataTable,
   // as text; only their integer values reach the SQL.
   for (const auto& question : questions) {
     if (question.inAdditionalTable) {
-      loopPart += fmt::sprintf(" OR (%s.QuestionID = %d AND %s.DataOrder BETWEEN %d AND %d)",
-                               dataTable, LeadingInt(question.code), dataTable,
-                               LeadingInt(question.firstDataOrder),
-                               LeadingInt(question.lastDataOrder));
+      loopPart +=
+          fmt::sprintf(" OR (%s.QuestionID = %d AND %s.DataOrder BETWEEN %d AND %d)", dataTable,
+                       LeadingInt(question.code), dataTable, LeadingInt(question.firstDataOrder),
+                       LeadingInt(question.lastDataOrder));
     } else {
       inList += fmt::sprintf(",%d", LeadingInt(question.code));
     }
@@ -55,8 +55,8 @@ std::string BuildNewTableQuery(int32_t surveyId, bool firstTable,
 
 std::string BuildRangeQuery(const std::string& tableQuery, const std::string& dataTable,
                             const CInterviewRange& range) {
-  return fmt::sprintf("%s AND %s.InterviewID BETWEEN %d AND %d", tableQuery, dataTable,
-                      range.first, range.last);
+  return fmt::sprintf("%s AND %s.InterviewID BETWEEN %d AND %d", tableQuery, dataTable, range.first,
+                      range.last);
 }
 
 SourceRowLayout MakeSourceRowLayout(const CSourceRecordset& recordset,

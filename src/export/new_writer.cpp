@@ -269,8 +269,7 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
     m_error("Error while trying to write data in the target Zuv file");
     m_error(FormatErrorReport("CExporter::ExportFromSqlNew", e) + "\n");
     m_error(fmt::sprintf("Last column exported: %s\n", lastColumn));
-    m_error(
-        fmt::sprintf("Question refernce used for loop fields: %s\n", loopFieldsReference));
+    m_error(fmt::sprintf("Question refernce used for loop fields: %s\n", loopFieldsReference));
     return false;
   }
 }

@@ -3,8 +3,8 @@
 // target row per interview and loop iteration.
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <span>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -71,8 +71,8 @@ class CNewLayoutWriter {
 
   CZuvRecordset* m_table = nullptr;
   int32_t m_tableNumber = 0;
-  std::unordered_map<std::string, int> m_namedFields;        // this table's; -1: absent
-  std::unordered_map<uint64_t, int> m_responseFields;        // (question, DataOrder) -> position
+  std::unordered_map<std::string, int> m_namedFields;         // this table's; -1: absent
+  std::unordered_map<uint64_t, int> m_responseFields;         // (question, DataOrder) -> position
   std::unordered_map<int32_t, CQuestionInfo> m_questionInfo;  // whole export
 
   // Per interview, one record after another: loop question, DataOrder,

@@ -10,9 +10,15 @@ namespace zx {
 
 void PrintTo(const CValue& value, std::ostream* out) {
   switch (value.GetType()) {
-    case CValue::Type::Null: *out << "NULL"; break;
-    case CValue::Type::Double: *out << "double " << value.Double(); break;
-    case CValue::Type::Text: *out << "text '" << value.Text() << "'"; break;
+    case CValue::Type::Null:
+      *out << "NULL";
+      break;
+    case CValue::Type::Double:
+      *out << "double " << value.Double();
+      break;
+    case CValue::Type::Text:
+      *out << "text '" << value.Text() << "'";
+      break;
     default:
       try {
         *out << "int " << value.ToText();
@@ -56,12 +62,18 @@ std::vector<std::vector<CValue>> QueryValues(const std::string& path, const std:
     std::vector<CValue>& row = rows.emplace_back();
     for (int c = 0; c < sqlite3_column_count(raw); ++c) {
       switch (sqlite3_column_type(raw, c)) {
-        case SQLITE_INTEGER: row.push_back(CValue::FromInt64(sqlite3_column_int64(raw, c))); break;
-        case SQLITE_FLOAT: row.push_back(CValue::FromDouble(sqlite3_column_double(raw, c))); break;
-        case SQLITE_NULL: row.emplace_back(); break;
+        case SQLITE_INTEGER:
+          row.push_back(CValue::FromInt64(sqlite3_column_int64(raw, c)));
+          break;
+        case SQLITE_FLOAT:
+          row.push_back(CValue::FromDouble(sqlite3_column_double(raw, c)));
+          break;
+        case SQLITE_NULL:
+          row.emplace_back();
+          break;
         default:
-          row.push_back(CValue::FromText(
-              reinterpret_cast<const char*>(sqlite3_column_text(raw, c))));
+          row.push_back(
+              CValue::FromText(reinterpret_cast<const char*>(sqlite3_column_text(raw, c))));
       }
     }
   }
