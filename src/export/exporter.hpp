@@ -84,6 +84,9 @@ class CExporter {
   std::string LegacyTableQuery(int32_t tableIndex) const;
 
   // New layout
+  int ReadTableFromSqlNew();
+  bool ReadNewLayoutTable(int32_t tableIndex);  // false when the hand-over was cancelled
+  bool m_hasInterviewIds = false;  // some interview passes the filter: the id bounds are set
 
   ExportSettings m_settings;
   SourceConnector m_sourceConnector;

@@ -1,38 +1,90 @@
 #pragma once
 // The new-layout batch: the rows of one interview-id range indexed by
 // interview, loop position, question and DataOrder.
+//
+// Rows are stored once, in the batch's `cells`, and only with the columns the
+// writer reads; the tree refers to them by row number. All rows of a batch
+// come from one query and share one column layout.
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/value.hpp"
 
 namespace zx {
 
-// Every field of one source row. The column names are shared by all rows of
-// one query, so a row keeps only its values.
+// Where each column the export uses sits, for every row of one query.
 struct SourceRowLayout {
-  std::vector<std::string> names;
-  std::unordered_map<std::string, int> index;  // name -> position; the later of two equal names wins
+  // Positions in the query's fields; -1 when the query has no such column.
+  // Of two fields with the same name the later one counts.
+  int interviewId = -1;
+  int questionId = -1;
+  int dataOrder = -1;
+  // Positions, in the query, of the columns each stored row keeps, in row order.
+  std::vector<int> keptColumns;
+  // Positions in a stored row; -1 when the query has no such column.
+  std::vector<int> loopIds;  // LoopID1, LoopID2, ... up to the first absent one
+  int closedData = -1;
+  int numericData = -1;
+  int openData = -1;
+  int duration = -1;
+  // The interview columns of the field map the query has: query position and
+  // target field, in the map's order. Kept once per interview.
+  std::vector<std::pair<int, std::string>> interviewFields;
+
+  size_t RowWidth() const { return keptColumns.size(); }
 };
+
+// The stored values of one source row, read through the query's layout.
 struct SourceRow {
-  std::shared_ptr<const SourceRowLayout> layout;
-  std::vector<CValue> values;
-  // nullptr when the row has no column of that name.
-  const CValue* Find(const std::string& name) const;
+  const SourceRowLayout* layout = nullptr;
+  const CValue* values = nullptr;
+  // REQUIRES: slot >= 0.
+  const CValue& At(int slot) const { return values[slot]; }
+};
+
+// One stored value: the question, its DataOrder and the row that holds it.
+struct CQuestionEntry {
+  int32_t questionId = 0;
+  int32_t dataOrder = 0;
+  uint32_t row = 0;
 };
 
 struct InterviewNode {
+  // Rows routed through this node went on to a deeper loop level. Kept for
+  // the record: the writer writes a node's own answers and its sub-loops both.
   bool hasSubLoop = false;
-  std::unordered_map<int32_t, std::map<int32_t, SourceRow>> questions;  // QuestionID -> DataOrder -> row
-  std::unordered_map<int32_t, InterviewNode> subLoops;                   // loop value -> node
+  // The answers stored at this level, sorted by (question, DataOrder) once
+  // the batch is complete; of two rows with the same key the later one wins.
+  std::vector<CQuestionEntry> questions;
+  std::map<int32_t, InterviewNode> subLoops;  // loop value -> node
+  // Interview nodes of the first response table only: the interview fields,
+  // in the order of the layout's interviewFields.
+  std::vector<CValue> interviewValues;
 };
 
 struct NewLayoutBatch {
-  std::unordered_map<int32_t, InterviewNode> interviews;
+  std::shared_ptr<const SourceRowLayout> layout;  // null while no row was read
+  std::vector<CValue> cells;                      // row r: cells[r * width, (r + 1) * width)
+  std::map<int32_t, InterviewNode> interviews;    // by InterviewID
+
+  SourceRow Row(uint32_t row) const {
+    return SourceRow{layout.get(), cells.data() + size_t{row} * layout->RowWidth()};
+  }
+};
+
+// A column the export needs is absent from the source rows.
+class CMissingSourceColumn : public std::runtime_error {
+ public:
+  explicit CMissingSourceColumn(const std::string& column)
+      : std::runtime_error("The source rows have no column " + column), m_column(column) {}
+  const std::string& Column() const noexcept { return m_column; }
+
+ private:
+  std::string m_column;
 };
 
 }  // namespace zx

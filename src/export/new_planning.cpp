@@ -1,0 +1,168 @@
+#include "export/new_planning.hpp"
+
+#include <fmt/printf.h>
+
+#include <algorithm>
+
+#include "export/pipeline.hpp"
+#include "platform/odbc/source.hpp"
+#include "platform/text.hpp"
+#include "surveylib/questionnaire.hpp"
+
+namespace zx {
+
+std::string NewDataTableName(int32_t surveyId) {
+  return fmt::sprintf("[Orvix%04ldData]", static_cast<long>(surveyId));
+}
+
+std::string NewInterviewTableName(int32_t surveyId) {
+  return fmt::sprintf("[Orvix%04ldInterview]", static_cast<long>(surveyId));
+}
+
+std::string BuildInterviewFilterClause(CompletionFilter completion,
+                                       const std::optional<CCalendarDate>& minStart,
+                                       const std::optional<CCalendarDate>& maxStart,
+                                       const CSourceConnection& source) {
+  std::string clause;
+  if (completion == COMPLETE || completion == INCOMPLETE) {
+    clause = fmt::sprintf("Completed %s 0", completion == COMPLETE ? "<>" : "=");
+    if (minStart || maxStart) clause += " AND ";
+  }
+  if (minStart) {
+    clause += fmt::sprintf("StartInterview > %s", source.DateBound(*minStart));
+    if (maxStart) clause += " AND ";
+  }
+  if (maxStart) clause += fmt::sprintf("StartInterview < %s", source.DateBound(*maxStart));
+  return clause;
+}
+
+std::string BuildQuestionList(const std::vector<std::vector<TableQuestion>>& tableQuestions) {
+  std::string list;
+  for (const auto& table : tableQuestions) {
+    for (const auto& question : table) {
+      // Codes come from the questionnaire's integer ids; re-reading them keeps
+      // anything but a number out of the SQL.
+      list += fmt::format(",{}", LeadingInt(question.code));
+    }
+  }
+  if (!list.empty()) list.erase(0, 1);
+  return list;
+}
+
+int32_t CountNewLayoutTables(const CQuestionnaire& questionnaire, int32_t highestTableNumber) {
+  // Table numbers are 16-bit in the questionnaire: a token beyond is malformed.
+  constexpr int32_t kMaxTableNumber = 32767;
+  int32_t count = highestTableNumber;
+  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
+    const CQuestion& question = questionnaire.GetQuestion(i);
+    if (!question.CarriesData()) continue;
+    for (const CAdditionalTableToken& token : ParseAdditionalTables(question.m_additionalTables)) {
+      if (token.tableNumber <= kMaxTableNumber) count = std::max(count, token.tableNumber);
+    }
+  }
+  return count;
+}
+
+namespace {
+
+std::optional<int32_t> OptionalInt(const CValue& value) {
+  if (value.IsNull()) return std::nullopt;
+  return value.ToInt32();
+}
+
+}  // namespace
+
+CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoReport& info,
+                                      int32_t surveyId, const std::string& questionList,
+                                      const std::string& filterClause) {
+  const long id = surveyId;
+  const std::string where = filterClause.empty() ? "" : fmt::sprintf(" WHERE %s", filterClause);
+  CNewLayoutCounts counts;
+
+  info("Getting total number of rows...");
+  std::string rowQuery = fmt::sprintf(
+      "SELECT COUNT(*) AS RecordCount FROM [Orvix%04ldData] JOIN [Orvix%04ldInterview] ON "
+      "[Orvix%04ldData].InterviewID = [Orvix%04ldInterview].InterviewID WHERE QuestionId IN (%s)",
+      id, id, id, id, questionList);
+  if (!filterClause.empty()) rowQuery += fmt::sprintf(" AND %s", filterClause);
+  counts.rowCount = OptionalInt(source.QueryScalar(rowQuery)).value_or(0);
+  info(fmt::sprintf("The total number of rows is %d\n", counts.rowCount));
+
+  info("Getting total number of interviews...");
+  counts.interviewCount =
+      OptionalInt(
+          source.QueryScalar(
+              fmt::sprintf("SELECT COUNT(*) AS InterviewCount FROM [Orvix%04ldInterview]", id) +
+              where))
+          .value_or(0);
+  info(fmt::sprintf("The total number of interviews is %d\n", counts.interviewCount));
+
+  counts.maxInterviewId = OptionalInt(source.QueryScalar(
+      fmt::sprintf("SELECT MAX([InterviewID]) AS MaxInterviewId FROM [Orvix%04ldInterview]", id) +
+      where));
+  counts.minInterviewId = OptionalInt(source.QueryScalar(
+      fmt::sprintf("SELECT MIN([InterviewID]) AS MinInterviewId FROM [Orvix%04ldInterview]", id) +
+      where));
+  if (!counts.maxInterviewId || !counts.minInterviewId) {
+    counts.maxInterviewId.reset();
+    counts.minInterviewId.reset();
+  }
+  info(fmt::sprintf("The biggest interview id is %d\n", counts.maxInterviewId.value_or(0)));
+  return counts;
+}
+
+CInterviewRangePlan::CInterviewRangePlan(const CNewLayoutCounts& counts) {
+  if (counts.interviewCount > 0) {
+    // With fewer rows than interviews the quotient is 0; an interview then
+    // counts as one row, so a range spans TargetRowsPerBatch interviews' ids.
+    const int32_t rowsPerInterview = std::max(counts.rowCount / counts.interviewCount, 1);
+    m_step = TargetRowsPerBatch / rowsPerInterview;
+  }
+  if (counts.interviewCount > 0 && counts.minInterviewId && counts.maxInterviewId) {
+    m_next = *counts.minInterviewId;
+    m_last = *counts.maxInterviewId;
+  }
+}
+
+bool CInterviewRangePlan::Next(CInterviewRange& range) {
+  if (m_next > m_last) return false;
+  // 64-bit: the range after the largest 32-bit id must not wrap to a small one.
+  range.first = m_next;
+  range.last = std::min(m_next + m_step, m_last);
+  m_next = range.last + 1;
+  return true;
+}
+
+const InterviewFieldMap& NewLayoutInterviewFieldMap() {
+  static const InterviewFieldMap map = {
+      {"AgentId", "CodeEnqueteur"},
+      {"StartInterview", "DebutInterview"},
+      {"EndInterview", "FinInterview"},
+      {"Seed", "Seed"},
+      {"CallId", "CallId"},
+      {"IPAddress", "IPAddress"},
+      {"Completed", "Completed"},
+      {"LanguageId", "LanguageId"},
+      {"Quotas", "Quotas"},
+      {"QuotasToDo", "QuotasToDo"},
+      {"KeyStrokeCount", "KeyStrokeCount"},
+      {"ErrorsOnVerifyCount", "ErrorsOnVerifyCount"},
+      {"Guid", "Guid"},
+      {"LastResult", "LastResult"},
+      {"CallCount", "CallCount"},
+      {"Revision", "Revision"},
+      {"WebIdentity", "WebIdentity"},
+      {"Resolution", "Resolution"},
+      {"Capabilities", "Capabilities"},
+      {"Broker", "Broker"},
+      {"BrokerPanelId", "BrokerPanelId"},
+      {"Longitude", "Longitude"},
+      {"Latitude", "Latitude"},
+      {"PanelId", "PanelId"},
+      {"ListId", "ListId"},
+      {"QuotaCategory", "QuotaCategory"},
+  };
+  return map;
+}
+
+}  // namespace zx

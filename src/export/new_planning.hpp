@@ -1,0 +1,83 @@
+#pragma once
+// Planning of a new-layout export: which interviews, which questions, how
+// many rows, and the interview-id ranges each table is read in.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "export/settings.hpp"
+
+namespace zx {
+
+class CQuestionnaire;
+class CSourceConnection;
+
+using InfoReport = std::function<void(const std::string&)>;
+
+// "[Orvix%04ldData]" and "[Orvix%04ldInterview]".
+std::string NewDataTableName(int32_t surveyId);
+std::string NewInterviewTableName(int32_t surveyId);
+
+// The SQL condition on interview columns for the completion filter and the
+// two exclusive start-date bounds; empty when nothing is filtered. The bounds
+// are the parsed dates, written in the server's dialect.
+std::string BuildInterviewFilterClause(CompletionFilter completion,
+                                       const std::optional<CCalendarDate>& minStart,
+                                       const std::optional<CCalendarDate>& maxStart,
+                                       const CSourceConnection& source);
+
+// Every entry's code, tables in order, comma-separated (repeats kept).
+std::string BuildQuestionList(const std::vector<std::vector<TableQuestion>>& tableQuestions);
+
+// The number of response tables: `highestTableNumber` raised to the highest
+// table an AdditionalTables token of a data-carrying question names, so that
+// no part of a split question is left out.
+int32_t CountNewLayoutTables(const CQuestionnaire& questionnaire, int32_t highestTableNumber);
+
+struct CNewLayoutCounts {
+  int32_t rowCount = 0;
+  int32_t interviewCount = 0;
+  // Both absent when no interview passes the filter.
+  std::optional<int32_t> minInterviewId;
+  std::optional<int32_t> maxInterviewId;
+};
+
+// Runs the counting queries and reports their messages. Throws CExportError
+// for a failing query.
+CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoReport& info,
+                                      int32_t surveyId, const std::string& questionList,
+                                      const std::string& filterClause);
+
+// Interview-id ranges, both ends inclusive, ascending and disjoint.
+struct CInterviewRange {
+  int64_t first = 0;
+  int64_t last = 0;
+  bool operator==(const CInterviewRange&) const = default;
+};
+
+// The ranges every table pass reads, aiming at about TargetRowsPerBatch rows
+// each from the average number of rows per interview. They run from the
+// smallest to the biggest id passing the filter; none when no interview
+// passes it. With fewer rows than interviews one range spans
+// TargetRowsPerBatch + 1 ids.
+class CInterviewRangePlan {
+ public:
+  explicit CInterviewRangePlan(const CNewLayoutCounts& counts);
+  int64_t Step() const { return m_step; }
+  // The next range; false when all are given.
+  bool Next(CInterviewRange& range);
+
+ private:
+  int64_t m_step = 0;
+  int64_t m_next = 0;
+  int64_t m_last = -1;
+};
+
+// Source column of the interview table -> field of the first response table.
+using InterviewFieldMap = std::map<std::string, std::string>;
+const InterviewFieldMap& NewLayoutInterviewFieldMap();
+
+}  // namespace zx

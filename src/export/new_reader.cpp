@@ -1,0 +1,220 @@
+#include "export/new_reader.hpp"
+
+#include <fmt/printf.h>
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "export/exporter.hpp"
+#include "platform/odbc/source.hpp"
+#include "platform/text.hpp"
+
+namespace zx {
+
+std::string BuildQuestionCondition(const std::string& dataTable,
+                                   const std::vector<TableQuestion>& questions) {
+  std::string loopPart;
+  std::string inList;
+  // The codes and DataOrder bounds come from the target file's questionnaire
+  // as text; only their integer values reach the SQL.
+  for (const auto& question : questions) {
+    if (question.inAdditionalTable) {
+      loopPart +=
+          fmt::sprintf(" OR (%s.QuestionID = %d AND %s.DataOrder BETWEEN %d AND %d)", dataTable,
+                       LeadingInt(question.code), dataTable, LeadingInt(question.firstDataOrder),
+                       LeadingInt(question.lastDataOrder));
+    } else {
+      inList += fmt::sprintf(",%d", LeadingInt(question.code));
+    }
+  }
+  if (!inList.empty()) {
+    return fmt::sprintf("%s.QuestionID in (%s) %s", dataTable, inList.substr(1), loopPart);
+  }
+  if (!loopPart.empty()) return loopPart.substr(4);
+  return {};
+}
+
+std::string BuildNewTableQuery(int32_t surveyId, bool firstTable,
+                               const std::string& questionCondition,
+                               const std::string& filterClause) {
+  const long id = surveyId;
+  const std::string condition =
+      filterClause.empty() ? questionCondition
+                           : fmt::sprintf("(%s) AND (%s)", questionCondition, filterClause);
+  if (firstTable) {
+    return fmt::sprintf(
+        "SELECT * FROM [Orvix%04ldData] JOIN [Orvix%04ldInterview] ON [Orvix%04ldData].InterviewID "
+        "= [Orvix%04ldInterview].InterviewID WHERE (%s)",
+        id, id, id, id, condition);
+  }
+  return fmt::sprintf(
+      "SELECT [Orvix%04ldData].* FROM [Orvix%04ldData] JOIN [Orvix%04ldInterview] ON "
+      "[Orvix%04ldData].InterviewID = [Orvix%04ldInterview].InterviewID WHERE (%s)",
+      id, id, id, id, id, condition);
+}
+
+std::string BuildRangeQuery(const std::string& tableQuery, const std::string& dataTable,
+                            const CInterviewRange& range) {
+  return fmt::sprintf("%s AND %s.InterviewID BETWEEN %d AND %d", tableQuery, dataTable, range.first,
+                      range.last);
+}
+
+SourceRowLayout MakeSourceRowLayout(const CSourceRecordset& recordset,
+                                    const InterviewFieldMap& interviewFields) {
+  std::unordered_map<std::string, int> position;
+  for (int i = 0; i < recordset.FieldCount(); ++i) position[recordset.FieldName(i)] = i;
+  auto find = [&](const std::string& name) {
+    auto it = position.find(name);
+    return it == position.end() ? -1 : it->second;
+  };
+  SourceRowLayout layout;
+  layout.interviewId = find("InterviewID");
+  layout.questionId = find("QuestionID");
+  layout.dataOrder = find("DataOrder");
+  auto keep = [&](int column) {
+    if (column < 0) return -1;
+    layout.keptColumns.push_back(column);
+    return static_cast<int>(layout.keptColumns.size()) - 1;
+  };
+  for (int n = 1;; ++n) {
+    const int column = find(fmt::format("LoopID{}", n));
+    if (column < 0) break;
+    layout.loopIds.push_back(keep(column));
+  }
+  layout.closedData = keep(find("ClosedData"));
+  layout.numericData = keep(find("NumericData"));
+  layout.openData = keep(find("OpenData"));
+  layout.duration = keep(find("Duration"));
+  for (const auto& [source, target] : interviewFields) {
+    const int column = find(source);
+    if (column >= 0) layout.interviewFields.emplace_back(column, target);
+  }
+  return layout;
+}
+
+namespace {
+
+int32_t RequiredInt(const CSourceRecordset& recordset, int column, const char* name) {
+  if (column < 0) throw CMissingSourceColumn(name);
+  return recordset.FieldValue(column).ToInt32();
+}
+
+// Sorts a node's answers by (question, DataOrder), the later of two equal
+// keys winning, and does the same below it.
+void FinishNode(InterviewNode& node) {
+  auto& entries = node.questions;
+  auto byKey = [](const CQuestionEntry& a, const CQuestionEntry& b) {
+    return a.questionId != b.questionId ? a.questionId < b.questionId : a.dataOrder < b.dataOrder;
+  };
+  if (!std::is_sorted(entries.begin(), entries.end(), byKey)) {
+    std::stable_sort(entries.begin(), entries.end(), byKey);
+  }
+  // Keep the last of each run of equal keys: rows were appended in reading order.
+  size_t kept = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const bool lastOfRun = i + 1 == entries.size() || byKey(entries[i], entries[i + 1]);
+    if (lastOfRun) entries[kept++] = entries[i];
+  }
+  entries.resize(kept);
+  for (auto& [value, child] : node.subLoops) FinishNode(child);
+}
+
+}  // namespace
+
+int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& interviewFields,
+                          NewLayoutBatch& batch) {
+  auto layout = std::make_shared<SourceRowLayout>(MakeSourceRowLayout(recordset, interviewFields));
+  batch.layout = layout;
+  const size_t width = layout->RowWidth();
+  int32_t rowsRead = 0;
+  int32_t currentId = 0;
+  InterviewNode* interview = nullptr;
+  for (; !recordset.IsEOF(); recordset.MoveNext()) {
+    const int32_t id = RequiredInt(recordset, layout->interviewId, "InterviewID");
+    // Rows of one interview mostly arrive together: skip the lookup then.
+    if (interview == nullptr || id != currentId) {
+      auto [it, inserted] = batch.interviews.try_emplace(id);
+      interview = &it->second;
+      currentId = id;
+      if (inserted) {
+        interview->interviewValues.reserve(layout->interviewFields.size());
+        for (const auto& [column, field] : layout->interviewFields) {
+          interview->interviewValues.push_back(recordset.FieldValue(column));
+        }
+      }
+    }
+    InterviewNode* node = interview;
+    for (int slot : layout->loopIds) {
+      const CValue& loopValue = recordset.FieldValue(layout->keptColumns[slot]);
+      if (loopValue.IsNull()) break;
+      node->hasSubLoop = true;
+      node = &node->subLoops[loopValue.ToInt32()];
+    }
+    node->hasSubLoop = false;
+    const int32_t dataOrder = RequiredInt(recordset, layout->dataOrder, "DataOrder");
+    const int32_t questionId = RequiredInt(recordset, layout->questionId, "QuestionID");
+    const auto row = static_cast<uint32_t>(batch.cells.size() / (width == 0 ? 1 : width));
+    for (int column : layout->keptColumns) batch.cells.push_back(recordset.FieldValue(column));
+    node->questions.push_back(CQuestionEntry{questionId, dataOrder, row});
+    ++rowsRead;
+  }
+  for (auto& [id, node] : batch.interviews) FinishNode(node);
+  return rowsRead;
+}
+
+// The read thread: every table in turn, one batch per interview-id range.
+
+int CExporter::ReadTableFromSqlNew() {
+  constexpr const char* kLocation = "CExporter::ReadTableFromSqlNew";
+  try {
+    while (m_readTableIndex < m_tableCount) {
+      if (!ReadNewLayoutTable(m_readTableIndex)) {
+        m_sourceRecordset.reset();
+        return 1;  // the writer failed and reports why
+      }
+      ++m_readTableIndex;
+    }
+    m_readyBatches->Release();  // the end signal
+    return 0;
+  } catch (const CMissingSourceColumn& missing) {
+    ReportError(kLocation);
+    ReportError(missing.what());
+  } catch (...) {
+    ReportCaughtException(kLocation);
+  }
+  CancelPipeline(*m_freeBatches, *m_readyBatches);
+  m_sourceRecordset.reset();
+  return 1;
+}
+
+bool CExporter::ReadNewLayoutTable(int32_t t) {
+  ReportInfo("[Read Thread] Opening SQL Table...");
+  const std::string dataTable = NewDataTableName(m_settings.surveyId);
+  const std::string condition = BuildQuestionCondition(dataTable, m_tableQuestions[t]);
+  if (!condition.empty()) {
+    const std::string query =
+        BuildNewTableQuery(m_settings.surveyId, t == 0, condition, m_interviewFilterClause);
+    ReportInfo(fmt::sprintf("[Read Thread] Begining Reads on SQL Table number %d", t + 1));
+    CNewLayoutCounts counts{m_totalRowCount, m_totalInterviewCount, std::nullopt, std::nullopt};
+    if (m_hasInterviewIds) {
+      counts.minInterviewId = m_minInterviewId;
+      counts.maxInterviewId = m_maxInterviewId;
+    }
+    CInterviewRangePlan plan(counts);
+    TableSlot<NewLayoutBatch>& slot = *m_dataTableSlots[t];
+    for (CInterviewRange range; plan.Next(range);) {
+      CBatchFill<NewLayoutBatch> fill(slot, *m_freeBatches, *m_readyBatches);
+      if (!fill.Begun()) return false;
+      m_sourceRecordset = m_sourceConnection->Execute(BuildRangeQuery(query, dataTable, range));
+      const int32_t rowsRead =
+          ReadNewLayoutRows(*m_sourceRecordset, NewLayoutInterviewFieldMap(), fill.Batch());
+      m_sourceRecordset->Close();
+      m_sourceRecordset.reset();
+      fill.Complete(rowsRead);
+    }
+  }
+  ReportInfo(fmt::sprintf("[Read Thread] Done reading Table number %d", t + 1));
+  return true;
+}
+
+}  // namespace zx

@@ -1,0 +1,45 @@
+#pragma once
+// The new-layout read side: the queries of one response table and the
+// indexing of their rows into a batch's interview tree.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "export/interview_tree.hpp"
+#include "export/new_planning.hpp"
+#include "export/settings.hpp"
+
+namespace zx {
+
+class CSourceRecordset;
+
+// The condition selecting a table's questions: an IN list of the whole
+// questions, OR-joined DataOrder ranges of the split ones. Empty when the
+// table has no question to read.
+std::string BuildQuestionCondition(const std::string& dataTable,
+                                   const std::vector<TableQuestion>& questions);
+
+// The query of one table (all columns of the join for the first table, the
+// data columns for the others), restricted by the filter clause when set.
+std::string BuildNewTableQuery(int32_t surveyId, bool firstTable,
+                               const std::string& questionCondition,
+                               const std::string& filterClause);
+
+// The table query restricted to one interview-id range.
+std::string BuildRangeQuery(const std::string& tableQuery, const std::string& dataTable,
+                            const CInterviewRange& range);
+
+// The column layout of `recordset`'s rows.
+SourceRowLayout MakeSourceRowLayout(const CSourceRecordset& recordset,
+                                    const InterviewFieldMap& interviewFields);
+
+// Reads every remaining row of `recordset` into `batch` (which holds no rows
+// yet) and leaves each node's answers sorted, a later row replacing an
+// earlier one with the same interview, loop path, question and DataOrder.
+// Returns the number of rows read. Throws CExportError for a value that is
+// not an integer where one is needed, CMissingSourceColumn for a row without
+// InterviewID, QuestionID or DataOrder.
+int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& interviewFields,
+                          NewLayoutBatch& batch);
+
+}  // namespace zx

@@ -1,0 +1,90 @@
+#pragma once
+// The new-layout write side: pivots each batch's interview tree into one
+// target row per interview and loop iteration.
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "export/interview_tree.hpp"
+
+namespace zx {
+
+class CQuestionnaire;
+class CZuvRecordset;
+
+// One writer serves a whole export, on the main thread: the loop orders it
+// records in one table serve the tables after it.
+//
+// Loop orders: the iteration of a loop over answers takes as Ordre the
+// DataOrder at which its loop-defining question stored the iteration's value,
+// in the same interview and the same enclosing iteration. Those answers may
+// sit in an earlier response table than the loop's questions, or in the same
+// one: a node's own answers are written (and their orders recorded) before
+// its sub-loops. An order that is not known when the iteration is written
+// leaves its Ordre empty, which is reported once.
+// A write error was reported; the export ends with failure.
+struct CWriteFailed {};
+
+class CNewLayoutWriter {
+ public:
+  using Report = std::function<void(const std::string&)>;
+  // `info` and `error` report under the exporter's progress lock.
+  CNewLayoutWriter(const CQuestionnaire& questionnaire, Report info, Report error);
+
+  // REQUIRES: `table` is the open "ORV Reponse<tableNumber>" and outlives EndTable().
+  void BeginTable(CZuvRecordset& table, int32_t tableNumber);
+  // Writes one target row per node holding answers: a node's own answers
+  // give one row at its level, each deeper iteration its own rows. Returns
+  // false after reporting a write error; the
+  // values of `batch` may have been moved out. Throws CMissingSourceColumn
+  // when a column the rows need is absent.
+  bool WriteBatch(NewLayoutBatch& batch);
+  void EndTable();
+
+ private:
+  struct CQuestionInfo {
+    bool definesLoop = false;     // a loop element: its answers are loop values
+    bool writeLoopValue = false;  // such an answer is also written (loops over answers or counts)
+    int32_t enclosingLoop = 0;    // nearest loop element above the question; 0 when none
+    bool numberedLoop = false;    // that loop numbers its iterations: Ordre is the loop value
+  };
+  const CQuestionInfo& Info(int32_t questionId);
+  int FieldPosition(const std::string& name);
+  int ResponsePosition(int32_t questionId, int32_t dataOrder);
+  void SetRequiredField(const std::string& name, CValue value);
+
+  bool WriteNode(NewLayoutBatch& batch, int32_t interviewId, const InterviewNode& interview,
+                 const InterviewNode& node);
+  bool WriteRow(NewLayoutBatch& batch, int32_t interviewId, const InterviewNode& interview,
+                const InterviewNode& node);
+  void RecordLoopOrders(const NewLayoutBatch& batch, int32_t interviewId,
+                        const InterviewNode& node);
+  void ReportUnknownOrder(int32_t interviewId, int32_t loopQuestion, int32_t loopValue);
+
+  const CQuestionnaire& m_questionnaire;
+  Report m_info;
+  Report m_error;
+
+  CZuvRecordset* m_table = nullptr;
+  int32_t m_tableNumber = 0;
+  std::unordered_map<std::string, int> m_namedFields;         // this table's; -1: absent
+  std::unordered_map<uint64_t, int> m_responseFields;         // (question, DataOrder) -> position
+  std::unordered_map<int32_t, CQuestionInfo> m_questionInfo;  // whole export
+
+  // Per interview, one record after another: loop question, DataOrder,
+  // number of enclosing loop values, those values, the loop value. Kept flat:
+  // the map lives as long as the export and grows with the interviews.
+  std::unordered_map<int32_t, std::vector<int32_t>> m_loopOrders;
+  // The record of `loop` at the current path's enclosing values and last
+  // value, or nullptr; REQUIRES: !m_path.empty() when used for lookup.
+  int32_t* FindLoopOrder(std::vector<int32_t>& records, int32_t loop,
+                         std::span<const int32_t> enclosing, int32_t value);
+  std::vector<int32_t> m_path;  // loop values from the interview to the node being written
+  bool m_unknownOrderReported = false;
+};
+
+}  // namespace zx

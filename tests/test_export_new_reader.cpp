@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include "export/new_reader.hpp"
+#include "platform/error.hpp"
+#include "platform/odbc/source.hpp"
+#include "support/sqlite_file.hpp"
+#include "support/sqlite_values.hpp"
+#include "support/temp_dir.hpp"
+
+namespace zx {
+namespace {
+
+TableQuestion Whole(const char* code) {
+  return TableQuestion{code, 1, CValue::FromInt32(1), false, "", ""};
+}
+TableQuestion Part(const char* code, const char* first, const char* last) {
+  return TableQuestion{code, 2, CValue::FromInt32(9), true, first, last};
+}
+
+TEST(NewReader, QueryTexts) {
+  const std::string data = "[Orvix0007Data]";
+  EXPECT_EQ(BuildQuestionCondition(data, {}), "");
+  EXPECT_EQ(BuildQuestionCondition(data, {Whole("4"), Whole("9")}),
+            "[Orvix0007Data].QuestionID in (4,9) ");
+  EXPECT_EQ(BuildQuestionCondition(data, {Part("5", "1", "50"), Part("6", "3", "4")}),
+            "([Orvix0007Data].QuestionID = 5 AND [Orvix0007Data].DataOrder BETWEEN 1 AND 50) OR "
+            "([Orvix0007Data].QuestionID = 6 AND [Orvix0007Data].DataOrder BETWEEN 3 AND 4)");
+  EXPECT_EQ(BuildQuestionCondition(data, {Part("5", "51", "100"), Whole("4")}),
+            "[Orvix0007Data].QuestionID in (4)  OR ([Orvix0007Data].QuestionID = 5 AND "
+            "[Orvix0007Data].DataOrder BETWEEN 51 AND 100)");
+  // Questionnaire texts reach the SQL as numbers only.
+  EXPECT_EQ(BuildQuestionCondition(data, {Part("5", "1) OR (1=1", "x")}),
+            "([Orvix0007Data].QuestionID = 5 AND [Orvix0007Data].DataOrder BETWEEN 1 AND 0)");
+
+  EXPECT_EQ(BuildNewTableQuery(7, true, "C", ""),
+            "SELECT * FROM [Orvix0007Data] JOIN [Orvix0007Interview] ON "
+            "[Orvix0007Data].InterviewID = [Orvix0007Interview].InterviewID WHERE (C)");
+  EXPECT_EQ(BuildNewTableQuery(7, false, "C", "Completed <> 0"),
+            "SELECT [Orvix0007Data].* FROM [Orvix0007Data] JOIN [Orvix0007Interview] ON "
+            "[Orvix0007Data].InterviewID = [Orvix0007Interview].InterviewID WHERE ((C) AND "
+            "(Completed <> 0))");
+  EXPECT_EQ(BuildRangeQuery("Q", data, CInterviewRange{201, 401}),
+            "Q AND [Orvix0007Data].InterviewID BETWEEN 201 AND 401");
+}
+
+class NewReaderRows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::RunSql(m_db,
+                 "CREATE TABLE Data (InterviewID INTEGER, QuestionID INTEGER, DataOrder INTEGER,"
+                 " LoopID1 INTEGER, LoopID2 INTEGER, ClosedData INTEGER, NumericData REAL,"
+                 " OpenData TEXT, Duration INTEGER, Extra TEXT);"
+                 "CREATE TABLE Interview (InterviewID INTEGER PRIMARY KEY, AgentId TEXT,"
+                 " Completed INTEGER, Unmapped TEXT);"
+                 "INSERT INTO Interview VALUES (1, 'A1', 1, 'u'), (2, 'A2', 0, 'v');");
+  }
+  NewLayoutBatch Read(const std::string& sql) {
+    auto source = ConnectOdbc(test::SqliteConnectString(m_db), 30);
+    auto recordset = source->Execute(sql);
+    NewLayoutBatch batch;
+    m_rowsRead = ReadNewLayoutRows(*recordset, NewLayoutInterviewFieldMap(), batch);
+    return batch;
+  }
+  test::CTempDir m_dir;
+  std::string m_db = m_dir.file("source.db");
+  int32_t m_rowsRead = 0;
+};
+
+TEST_F(NewReaderRows, RowsAreIndexedByInterviewLoopQuestionAndDataOrder) {
+  test::RunSql(m_db,
+               "INSERT INTO Data VALUES"
+               " (1, 10, 2, NULL, NULL, 7, NULL, NULL, 30, 'x'),"
+               " (1, 10, 1, NULL, NULL, 5, NULL, NULL, 30, 'x'),"
+               " (1, 20, 1, 3, NULL, NULL, 2.5, NULL, 11, 'x'),"
+               " (1, 21, 1, 3, 8, NULL, NULL, 'txt', 12, 'x'),"
+               " (2, 10, 1, NULL, 4, 1, NULL, NULL, 9, 'x'),"
+               " (1, 10, 2, NULL, NULL, 8, NULL, NULL, 31, 'x');");
+  const NewLayoutBatch batch =
+      Read("SELECT * FROM Data JOIN Interview ON Data.InterviewID = Interview.InterviewID");
+  EXPECT_EQ(m_rowsRead, 6);
+  const SourceRowLayout& layout = *batch.layout;
+  ASSERT_EQ(layout.loopIds.size(), 2u);
+  // Only the mapped interview columns are kept, once per interview.
+  ASSERT_EQ(layout.interviewFields.size(), 2u);
+  EXPECT_EQ(layout.interviewFields[0].second, "CodeEnqueteur");
+  EXPECT_EQ(layout.interviewFields[1].second, "Completed");
+  ASSERT_EQ(batch.interviews.size(), 2u);
+
+  const InterviewNode& first = batch.interviews.at(1);
+  EXPECT_EQ(first.interviewValues[0], CValue::FromText("A1"));
+  // The node has its own answers and a loop: both are kept.
+  ASSERT_EQ(first.questions.size(), 2u);
+  EXPECT_EQ(first.questions[0].dataOrder, 1);
+  EXPECT_EQ(first.questions[1].dataOrder, 2);
+  // The later of two rows with the same key wins.
+  EXPECT_EQ(batch.Row(first.questions[1].row).At(layout.closedData).ToInt32(), 8);
+  ASSERT_EQ(first.subLoops.size(), 1u);
+  const InterviewNode& loop = first.subLoops.at(3);
+  ASSERT_EQ(loop.questions.size(), 1u);
+  EXPECT_EQ(batch.Row(loop.questions[0].row).At(layout.numericData), CValue::FromDouble(2.5));
+  const InterviewNode& inner = loop.subLoops.at(8);
+  ASSERT_EQ(inner.questions.size(), 1u);
+  EXPECT_EQ(batch.Row(inner.questions[0].row).At(layout.openData), CValue::FromText("txt"));
+  EXPECT_EQ(batch.Row(inner.questions[0].row).At(layout.duration).ToInt32(), 12);
+
+  // A NULL LoopID1 ends the path, whatever follows it.
+  const InterviewNode& second = batch.interviews.at(2);
+  EXPECT_TRUE(second.subLoops.empty());
+  ASSERT_EQ(second.questions.size(), 1u);
+}
+
+TEST_F(NewReaderRows, BadRowsAreErrors) {
+  {
+    test::RunSql(m_db, "INSERT INTO Data VALUES (1, 10, 1, 'abc', NULL, 1, NULL, NULL, 3, '')");
+    EXPECT_THROW(Read("SELECT * FROM Data"), CExportError);
+  }
+  {
+    try {
+      Read("SELECT InterviewID, QuestionID, ClosedData FROM Data");
+      FAIL() << "no DataOrder";
+    } catch (const CMissingSourceColumn& e) {
+      EXPECT_EQ(e.Column(), "DataOrder");
+    }
+  }
+  {
+    NewLayoutBatch batch = Read("SELECT * FROM Data WHERE 0");
+    EXPECT_EQ(m_rowsRead, 0);
+    EXPECT_TRUE(batch.interviews.empty());
+  }
+}
+
+}  // namespace
+}  // namespace zx
