@@ -40,6 +40,15 @@ constexpr int kBusyTimeoutMs = 3000;
 constexpr int kOptionMaxBufferSize = 8;  // KiB of page cache per database (PRAGMA cache_size)
 // 62 (locks per file) has no meaning here: SQLite locks the whole file.
 
+// SQLite's memory statistics take one process-wide mutex on every allocation,
+// which the writer and the read thread (the SQLite ODBC driver runs on the
+// same library) then contend for; nothing here reads them. The setting only
+// takes before SQLite starts, hence at load time.
+[[maybe_unused]] const bool kMemoryStatisticsOff = [] {
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  return true;
+}();
+
 struct CStatementDeleter {
   void operator()(sqlite3_stmt* stmt) const noexcept { sqlite3_finalize(stmt); }
 };
