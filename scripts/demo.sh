@@ -15,7 +15,7 @@ cmake --build "$BUILD_DIR" -j2 --target zuvexport zuvsample zuvwatch
 
 mkdir -p "$OUT"
 # Writes $OUT/survey.zuv (the questionnaire) and $OUT/source.db (both layouts).
-"$BUILD_DIR"/tools/zuvsample/zuvsample --out-dir "$OUT" --survey-id "$SURVEY_ID"
+"$BUILD_DIR"/tools/zuvsample --out-dir "$OUT" --survey-id "$SURVEY_ID"
 
 SOURCE_DB="$(pwd)/$OUT/source.db"
 CONNECT="Driver=SQLite3;Database=$SOURCE_DB;StepAPI=1"
@@ -46,6 +46,6 @@ export_layout LEGACY
 # The new layout reports through a message queue that zuvwatch creates and
 # prints, as a controlling program would.
 EXTRA_OPTIONS=(--progress BOOST_MQ --pipe zuvdemo)
-export_layout NEW "$BUILD_DIR"/tools/zuvwatch/zuvwatch --queue zuvdemo --
+export_layout NEW "$BUILD_DIR"/tools/zuvwatch --queue zuvdemo --
 
 exit "$failed"

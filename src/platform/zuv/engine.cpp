@@ -38,6 +38,10 @@ constexpr int kRowsPerTransaction = 10000;
 constexpr int kBusyTimeoutMs = 3000;
 // The options the export sets; the others are recorded and ignored.
 constexpr int kOptionMaxBufferSize = 8;  // KiB of page cache per database (PRAGMA cache_size)
+// Response tables are appended to in key order, so pages are written once and
+// a cache beyond a few MiB buys no speed; capping it keeps an export's memory
+// flat whatever its size.
+constexpr int kMaxCacheKiB = 2048;
 // 62 (locks per file) has no meaning here: SQLite locks the whole file.
 
 // SQLite's memory statistics take one process-wide mutex on every allocation,
@@ -1014,7 +1018,7 @@ std::unique_ptr<CZuvDatabase> CZuvEngine::OpenDatabase(const std::string& path, 
   {
     std::lock_guard lock(m_state->m_mutex);
     if (auto it = m_state->m_options.find(kOptionMaxBufferSize); it != m_state->m_options.end()) {
-      cacheKiB = it->second;
+      cacheKiB = std::min(it->second, kMaxCacheKiB);
     }
   }
   if (exclusive) run("PRAGMA locking_mode=EXCLUSIVE");
