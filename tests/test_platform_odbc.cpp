@@ -18,15 +18,7 @@ using Type = CValue::Type;
 
 CDateTime MakeDateTime(int year, int month, int day, int hour, int minute, int second,
                        uint32_t nanosecond = 0) {
-  CDateTime value;
-  value.year = static_cast<int16_t>(year);
-  value.month = static_cast<uint8_t>(month);
-  value.day = static_cast<uint8_t>(day);
-  value.hour = static_cast<uint8_t>(hour);
-  value.minute = static_cast<uint8_t>(minute);
-  value.second = static_cast<uint8_t>(second);
-  value.nanosecond = nanosecond;
-  return value;
+  return CDateTime::From(year, month, day, hour, minute, second, nanosecond);
 }
 
 std::vector<std::vector<CValue>> ReadAll(CSourceConnection& connection, const std::string& sql) {

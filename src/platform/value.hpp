@@ -13,6 +13,13 @@ struct CDateTime {
   int16_t year = 0;
   uint8_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
   uint32_t nanosecond = 0;
+  // REQUIRES: the parts are in range (month 1..12, hour 0..23, ...).
+  static CDateTime From(int year, int month, int day, int hour = 0, int minute = 0,
+                        int second = 0, uint32_t nanosecond = 0) {
+    return CDateTime{static_cast<int16_t>(year),   static_cast<uint8_t>(month),
+                     static_cast<uint8_t>(day),    static_cast<uint8_t>(hour),
+                     static_cast<uint8_t>(minute), static_cast<uint8_t>(second), nanosecond};
+  }
   bool operator==(const CDateTime&) const = default;
   // "YYYY-MM-DD HH:MM:SS" (fraction appended as ".fff" when not zero).
   std::string ToIsoText() const;

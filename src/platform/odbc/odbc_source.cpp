@@ -222,15 +222,7 @@ std::optional<CDateTime> ParseSqliteDateTime(std::string_view text) {
   if (!IsCalendarDay(year, month, day) || hour > 23 || minute > 59 || second > 59) {
     return std::nullopt;
   }
-  CDateTime value;
-  value.year = static_cast<int16_t>(year);
-  value.month = static_cast<uint8_t>(month);
-  value.day = static_cast<uint8_t>(day);
-  value.hour = static_cast<uint8_t>(hour);
-  value.minute = static_cast<uint8_t>(minute);
-  value.second = static_cast<uint8_t>(second);
-  value.nanosecond = nanosecond;
-  return value;
+  return CDateTime::From(year, month, day, hour, minute, second, nanosecond);
 }
 
 CValue IntegerValue(int64_t value, CKind preferred) {
@@ -669,15 +661,8 @@ CValue COdbcRecordset::LoadValue(size_t index, SQLULEN row) {
       return CValue::FromBool(Load<SQLCHAR>(data) != 0);
     case SQL_C_TYPE_TIMESTAMP: {
       const auto ts = Load<SQL_TIMESTAMP_STRUCT>(data);
-      CDateTime value;
-      value.year = static_cast<int16_t>(ts.year);
-      value.month = static_cast<uint8_t>(ts.month);
-      value.day = static_cast<uint8_t>(ts.day);
-      value.hour = static_cast<uint8_t>(ts.hour);
-      value.minute = static_cast<uint8_t>(ts.minute);
-      value.second = static_cast<uint8_t>(ts.second);
-      value.nanosecond = static_cast<uint32_t>(ts.fraction);
-      return CValue::FromDateTime(value);
+      return CValue::FromDateTime(CDateTime::From(ts.year, ts.month, ts.day, ts.hour, ts.minute,
+                                                  ts.second, static_cast<uint32_t>(ts.fraction)));
     }
     default:
       return CValue();
