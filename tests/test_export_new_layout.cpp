@@ -280,6 +280,27 @@ TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {
   }
 }
 
+TEST_F(NewLayoutExport, IdsSpreadUpToTwoBillionAreReadInFewRanges) {
+  test::CTempDir dir;
+  const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");
+  CopySample(zuv, db);
+  // From about 1e5 to about 2e9: ranges of a fixed id width would need
+  // millions of queries per table.
+  test::RunSql(db,
+               "UPDATE Orvix0012Data SET InterviewID = InterviewID * 19000;"
+               "UPDATE Orvix0012Interview SET InterviewID = InterviewID * 19000;");
+  const auto biggest = test::QueryValues(db, "SELECT MAX(InterviewID) FROM Orvix0012Interview");
+  ASSERT_GT(biggest.at(0).at(0).Int64(), 2'000'000'000);
+  const std::string target = dir.file("out.zuv");
+  ASSERT_EQ(Export(zuv, db, target), 0) << ::testing::PrintToString(m_errors);
+  EXPECT_TRUE(m_errors.empty());
+  EXPECT_TRUE(Contains(
+      m_infos, fmt::format("The biggest interview id is {}\n", biggest.at(0).at(0).Int64())));
+  ASSERT_FALSE(m_percents.empty());
+  EXPECT_EQ(m_percents.back(), 100);
+  ExpectExportedFrom(zuv, db, target, "1");
+}
+
 TEST_F(NewLayoutExport, NothingToExportKeepsTheStructure) {
   test::CTempDir dir;
   const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");

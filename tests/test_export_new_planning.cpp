@@ -57,54 +57,93 @@ TEST(NewPlanning, NamesAndQuestionList) {
   EXPECT_EQ(BuildQuestionList(tables), "12,40,40,7");
 }
 
-std::vector<CInterviewRange> Ranges(int32_t rows, int32_t interviews, std::optional<int32_t> minId,
-                                    std::optional<int32_t> maxId, size_t limit = 10) {
-  CInterviewRangePlan plan(CNewLayoutCounts{rows, interviews, minId, maxId});
-  std::vector<CInterviewRange> ranges;
-  for (CInterviewRange range; ranges.size() < limit && plan.Next(range);) ranges.push_back(range);
-  return ranges;
+std::vector<int32_t> IdsFrom(int32_t first, int32_t count, int32_t gap = 1) {
+  std::vector<int32_t> ids;
+  for (int32_t i = 0; i < count; ++i) ids.push_back(first + i * gap);
+  return ids;
 }
 
-TEST(NewPlanning, RangesCoverTheIdsPassingTheFilterOnce) {
+// Every id falls in exactly one range, ranges ascend, and each holds at most
+// `perRange` distinct ids.
+void ExpectCovered(const std::vector<CInterviewRange>& ranges, const std::vector<int32_t>& ids,
+                   size_t perRange) {
+  for (size_t r = 1; r < ranges.size(); ++r) ASSERT_LT(ranges[r - 1].last, ranges[r].first);
+  size_t at = 0;
+  for (const CInterviewRange& range : ranges) {
+    ASSERT_LE(range.first, range.last);
+    ASSERT_LT(at, ids.size());
+    EXPECT_EQ(range.first, ids[at]);
+    size_t distinct = 0;
+    for (; at < ids.size() && ids[at] <= range.last; ++at) {
+      if (at == 0 || ids[at] != ids[at - 1]) ++distinct;
+    }
+    EXPECT_EQ(range.last, ids[at - 1]);
+    EXPECT_LE(distinct, perRange);
+  }
+  EXPECT_EQ(at, ids.size());
+}
+
+TEST(NewPlanning, RangesCutThePassingIdsIntoRunsOfInterviews) {
   {
-    // 10 rows per interview: ranges of 1001 ids, from the smallest id.
-    const auto ranges = Ranges(1000, 100, 5, 2500);
+    // 10 rows per interview: runs of 1000 interviews; dense ids give ranges
+    // of 1000 ids.
+    const auto ids = IdsFrom(5, 2496);
+    const auto ranges = PlanInterviewRanges(ids, 24960, 2496);
     ASSERT_EQ(ranges.size(), 3u);
-    EXPECT_EQ(ranges[0], (CInterviewRange{5, 1005}));
-    EXPECT_EQ(ranges[1], (CInterviewRange{1006, 2006}));
-    EXPECT_EQ(ranges[2], (CInterviewRange{2007, 2500}));
+    EXPECT_EQ(ranges[0], (CInterviewRange{5, 1004}));
+    EXPECT_EQ(ranges[1], (CInterviewRange{1005, 2004}));
+    EXPECT_EQ(ranges[2], (CInterviewRange{2005, 2500}));
+    ExpectCovered(ranges, ids, 1000);
   }
   {
-    const auto ranges = Ranges(50000, 10, 0, 10);
-    ASSERT_EQ(ranges.size(), 4u);
-    EXPECT_EQ(ranges[0], (CInterviewRange{0, 2}));
-    EXPECT_EQ(ranges[3], (CInterviewRange{9, 10}));
+    // 5000 rows per interview: two interviews a range.
+    const auto ranges = PlanInterviewRanges(IdsFrom(0, 5), 25000, 5);
+    EXPECT_EQ(ranges, (std::vector<CInterviewRange>{{0, 1}, {2, 3}, {4, 4}}));
   }
   {
-    // More than TargetRowsPerBatch rows per interview: one id per range.
-    const auto ranges = Ranges(30000, 2, 7, 8);
-    ASSERT_EQ(ranges.size(), 2u);
-    EXPECT_EQ(ranges[1], (CInterviewRange{8, 8}));
+    // More than TargetRowsPerBatch rows per interview: one interview a range.
+    const auto ranges = PlanInterviewRanges({7, 8}, 30000, 2);
+    EXPECT_EQ(ranges, (std::vector<CInterviewRange>{{7, 7}, {8, 8}}));
   }
   {
     // Fewer rows than interviews: an interview counts as one row.
-    const auto ranges = Ranges(3, 50, 1, 30000);
+    const auto ids = IdsFrom(1, 25000);
+    const auto ranges = PlanInterviewRanges(ids, 3, 25000);
     ASSERT_EQ(ranges.size(), 3u);
-    EXPECT_EQ(ranges[0], (CInterviewRange{1, 10001}));
-    EXPECT_EQ(ranges[2], (CInterviewRange{20003, 30000}));
+    EXPECT_EQ(ranges[0], (CInterviewRange{1, 10000}));
+    EXPECT_EQ(ranges[2], (CInterviewRange{20001, 25000}));
+    ExpectCovered(ranges, ids, 10000);
   }
   {
     // No interview passes: nothing is read.
-    EXPECT_TRUE(Ranges(0, 0, {}, {}).empty());
-    EXPECT_TRUE(Ranges(0, 0, 0, 0).empty());
+    EXPECT_TRUE(PlanInterviewRanges({}, 0, 0).empty());
+    EXPECT_TRUE(PlanInterviewRanges({}, 100, 3).empty());
+  }
+}
+
+TEST(NewPlanning, RangesFollowThinlySpreadIds) {
+  {
+    // 10,000 interviews spread up to 2e9: as many ranges as dense ids would
+    // need, not one per 10,000 ids of the span.
+    const auto ids = IdsFrom(-5000, 10000, 200000);
+    const auto ranges = PlanInterviewRanges(ids, 100000, 10000);
+    ASSERT_EQ(ranges.size(), 10u);
+    EXPECT_EQ(ranges[0], (CInterviewRange{-5000, -5000 + 999 * 200000}));
+    EXPECT_EQ(ranges[9].last, ids.back());
+    ExpectCovered(ranges, ids, 1000);
   }
   {
-    // The largest id ends the plan instead of wrapping round.
-    const auto ranges = Ranges(10, 1, INT32_MAX - 1, INT32_MAX, 5);
-    ASSERT_EQ(ranges.size(), 1u);
-    EXPECT_EQ(ranges[0], (CInterviewRange{INT32_MAX - 1, INT32_MAX}));
-    const auto single = Ranges(20000, 1, INT32_MAX, INT32_MAX, 5);
-    ASSERT_EQ(single.size(), 1u);
+    // Ids at both ends of the 32-bit range.
+    const std::vector<int32_t> ids{INT32_MIN, 0, INT32_MAX - 1, INT32_MAX};
+    const auto ranges = PlanInterviewRanges(ids, 4 * 5000, 4);
+    EXPECT_EQ(ranges, (std::vector<CInterviewRange>{{INT32_MIN, 0}, {INT32_MAX - 1, INT32_MAX}}));
+  }
+  {
+    // A repeated id stays in one range, which may then hold more rows.
+    const std::vector<int32_t> ids{1, 2, 2, 2, 3, 4};
+    const auto ranges = PlanInterviewRanges(ids, 6 * 5000, 6);
+    EXPECT_EQ(ranges, (std::vector<CInterviewRange>{{1, 2}, {3, 4}}));
+    ExpectCovered(ranges, ids, 2);
   }
 }
 
@@ -132,8 +171,8 @@ TEST(NewPlanning, CountsSelectTheFilteredInterviews) {
     const auto counts = CountNewLayoutSource(*source, info, 12, "1,2", "");
     EXPECT_EQ(counts.rowCount, 7);
     EXPECT_EQ(counts.interviewCount, 4);
-    EXPECT_EQ(counts.minInterviewId, 3);
     EXPECT_EQ(counts.maxInterviewId, 40);
+    EXPECT_EQ(ReadPassingInterviewIds(*source, 12, ""), (std::vector<int32_t>{3, 9, 17, 40}));
     EXPECT_EQ(messages,
               (std::vector<std::string>{
                   "Getting total number of rows...", "The total number of rows is 7\n",
@@ -142,31 +181,31 @@ TEST(NewPlanning, CountsSelectTheFilteredInterviews) {
   }
   {
     // Both bounds exclusive: interview 3 started exactly at the lower one.
-    const auto counts =
-        CountNewLayoutSource(*source, info, 12, "1,2",
-                             clause(NONE, CCalendarDate{2014, 3, 1}, CCalendarDate{2014, 5, 1}));
+    const std::string filter = clause(NONE, CCalendarDate{2014, 3, 1}, CCalendarDate{2014, 5, 1});
+    const auto counts = CountNewLayoutSource(*source, info, 12, "1,2", filter);
     EXPECT_EQ(counts.rowCount, 1);
     EXPECT_EQ(counts.interviewCount, 1);
-    EXPECT_EQ(counts.minInterviewId, 9);
     EXPECT_EQ(counts.maxInterviewId, 9);
+    EXPECT_EQ(ReadPassingInterviewIds(*source, 12, filter), (std::vector<int32_t>{9}));
   }
   {
     const auto counts = CountNewLayoutSource(*source, info, 12, "2", clause(INCOMPLETE, {}, {}));
     EXPECT_EQ(counts.rowCount, 2);
     EXPECT_EQ(counts.interviewCount, 1);
-    EXPECT_EQ(counts.minInterviewId, 17);
+    EXPECT_EQ(counts.maxInterviewId, 17);
+    EXPECT_EQ(ReadPassingInterviewIds(*source, 12, clause(INCOMPLETE, {}, {})),
+              (std::vector<int32_t>{17}));
   }
   {
     messages.clear();
-    const auto counts = CountNewLayoutSource(*source, info, 12, "1",
-                                             clause(COMPLETE, CCalendarDate{2015, 1, 1}, {}));
+    const std::string filter = clause(COMPLETE, CCalendarDate{2015, 1, 1}, {});
+    const auto counts = CountNewLayoutSource(*source, info, 12, "1", filter);
     EXPECT_EQ(counts.interviewCount, 0);
     EXPECT_FALSE(counts.maxInterviewId.has_value());
-    EXPECT_FALSE(counts.minInterviewId.has_value());
     EXPECT_EQ(messages.back(), "The biggest interview id is 0\n");
-    EXPECT_TRUE(
-        Ranges(counts.rowCount, counts.interviewCount, counts.minInterviewId, counts.maxInterviewId)
-            .empty());
+    const auto ids = ReadPassingInterviewIds(*source, 12, filter);
+    EXPECT_TRUE(ids.empty());
+    EXPECT_TRUE(PlanInterviewRanges(ids, counts.rowCount, counts.interviewCount).empty());
   }
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "export/interview_tree.hpp"
+#include "export/new_planning.hpp"
 #include "export/pipeline.hpp"
 #include "export/settings.hpp"
 #include "platform/odbc/source.hpp"
@@ -86,7 +87,6 @@ class CExporter {
   // New layout
   int ReadTableFromSqlNew();
   bool ReadNewLayoutTable(int32_t tableIndex);  // false when the hand-over was cancelled
-  bool m_hasInterviewIds = false;  // some interview passes the filter: the id bounds are set
 
   ExportSettings m_settings;
   SourceConnector m_sourceConnector;
@@ -109,8 +109,7 @@ class CExporter {
   std::string m_interviewFilterClause;
   int32_t m_totalRowCount = 0;
   int32_t m_totalInterviewCount = 0;
-  int32_t m_maxInterviewId = 0;
-  int32_t m_minInterviewId = 0;  // smallest id passing the filter: where the ranges start
+  std::vector<CInterviewRange> m_interviewRanges;  // planned once, read by every table pass
 };
 
 }  // namespace zx

@@ -85,9 +85,9 @@ int CExporter::ExportFromSqlNew() {
         *m_sourceConnection, info, m_settings.surveyId, questionList, m_interviewFilterClause);
     m_totalRowCount = counts.rowCount;
     m_totalInterviewCount = counts.interviewCount;
-    m_hasInterviewIds = counts.maxInterviewId.has_value();
-    m_maxInterviewId = counts.maxInterviewId.value_or(0);
-    m_minInterviewId = counts.minInterviewId.value_or(0);
+    m_interviewRanges = PlanInterviewRanges(
+        ReadPassingInterviewIds(*m_sourceConnection, m_settings.surveyId, m_interviewFilterClause),
+        counts.rowCount, counts.interviewCount);
 
     m_tableCount = tableCount;
     SetUpPipeline(m_dataTableSlots, m_tableCount, m_freeBatches, m_readyBatches);

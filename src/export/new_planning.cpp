@@ -70,13 +70,17 @@ std::optional<int32_t> OptionalInt(const CValue& value) {
   return value.ToInt32();
 }
 
+std::string WhereClause(const std::string& filterClause) {
+  return filterClause.empty() ? "" : fmt::sprintf(" WHERE %s", filterClause);
+}
+
 }  // namespace
 
 CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoReport& info,
                                       int32_t surveyId, const std::string& questionList,
                                       const std::string& filterClause) {
   const long id = surveyId;
-  const std::string where = filterClause.empty() ? "" : fmt::sprintf(" WHERE %s", filterClause);
+  const std::string where = WhereClause(filterClause);
   CNewLayoutCounts counts;
 
   info("Getting total number of rows...");
@@ -100,37 +104,41 @@ CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoRepor
   counts.maxInterviewId = OptionalInt(source.QueryScalar(
       fmt::sprintf("SELECT MAX([InterviewID]) AS MaxInterviewId FROM [Orvix%04ldInterview]", id) +
       where));
-  counts.minInterviewId = OptionalInt(source.QueryScalar(
-      fmt::sprintf("SELECT MIN([InterviewID]) AS MinInterviewId FROM [Orvix%04ldInterview]", id) +
-      where));
-  if (!counts.maxInterviewId || !counts.minInterviewId) {
-    counts.maxInterviewId.reset();
-    counts.minInterviewId.reset();
-  }
   info(fmt::sprintf("The biggest interview id is %d\n", counts.maxInterviewId.value_or(0)));
   return counts;
 }
 
-CInterviewRangePlan::CInterviewRangePlan(const CNewLayoutCounts& counts) {
-  if (counts.interviewCount > 0) {
-    // With fewer rows than interviews the quotient is 0; an interview then
-    // counts as one row, so a range spans TargetRowsPerBatch interviews' ids.
-    const int32_t rowsPerInterview = std::max(counts.rowCount / counts.interviewCount, 1);
-    m_step = TargetRowsPerBatch / rowsPerInterview;
+std::vector<int32_t> ReadPassingInterviewIds(CSourceConnection& source, int32_t surveyId,
+                                             const std::string& filterClause) {
+  std::unique_ptr<CSourceRecordset> recordset = source.Execute(
+      fmt::sprintf("SELECT [InterviewID] FROM [Orvix%04ldInterview]", static_cast<long>(surveyId)) +
+      WhereClause(filterClause) + " ORDER BY [InterviewID]");
+  std::vector<int32_t> ids;
+  for (; !recordset->IsEOF(); recordset->MoveNext()) {
+    // A NULL id joins no data row: there is nothing to read for it.
+    const CValue& value = recordset->FieldValue(0);
+    if (!value.IsNull()) ids.push_back(value.ToInt32());
   }
-  if (counts.interviewCount > 0 && counts.minInterviewId && counts.maxInterviewId) {
-    m_next = *counts.minInterviewId;
-    m_last = *counts.maxInterviewId;
-  }
+  recordset->Close();
+  return ids;
 }
 
-bool CInterviewRangePlan::Next(CInterviewRange& range) {
-  if (m_next > m_last) return false;
-  // 64-bit: the range after the largest 32-bit id must not wrap to a small one.
-  range.first = m_next;
-  range.last = std::min(m_next + m_step, m_last);
-  m_next = range.last + 1;
-  return true;
+std::vector<CInterviewRange> PlanInterviewRanges(const std::vector<int32_t>& ids, int32_t rowCount,
+                                                 int32_t interviewCount) {
+  // With fewer rows than interviews the quotient is 0: an interview then
+  // counts as one row.
+  const int32_t rowsPerInterview = interviewCount > 0 ? std::max(rowCount / interviewCount, 1) : 1;
+  const size_t perRange = std::max(TargetRowsPerBatch / rowsPerInterview, 1);
+  std::vector<CInterviewRange> ranges;
+  ranges.reserve(ids.size() / perRange + 1);
+  for (size_t begin = 0; begin < ids.size();) {
+    size_t end = std::min(ids.size(), begin + perRange);
+    // An id repeated across the cut would be read by two ranges.
+    while (end < ids.size() && ids[end] == ids[end - 1]) ++end;
+    ranges.push_back(CInterviewRange{ids[begin], ids[end - 1]});
+    begin = end;
+  }
+  return ranges;
 }
 
 const InterviewFieldMap& NewLayoutInterviewFieldMap() {

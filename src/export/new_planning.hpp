@@ -40,8 +40,7 @@ int32_t CountNewLayoutTables(const CQuestionnaire& questionnaire, int32_t highes
 struct CNewLayoutCounts {
   int32_t rowCount = 0;
   int32_t interviewCount = 0;
-  // Both absent when no interview passes the filter.
-  std::optional<int32_t> minInterviewId;
+  // Absent when no interview passes the filter.
   std::optional<int32_t> maxInterviewId;
 };
 
@@ -51,30 +50,26 @@ CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoRepor
                                       int32_t surveyId, const std::string& questionList,
                                       const std::string& filterClause);
 
-// Interview-id ranges, both ends inclusive, ascending and disjoint.
+// Interview-id ranges, both ends inclusive.
 struct CInterviewRange {
   int64_t first = 0;
   int64_t last = 0;
   bool operator==(const CInterviewRange&) const = default;
 };
 
-// The ranges every table pass reads, aiming at about TargetRowsPerBatch rows
-// each from the average number of rows per interview. They run from the
-// smallest to the biggest id passing the filter; none when no interview
-// passes it. With fewer rows than interviews one range spans
-// TargetRowsPerBatch + 1 ids.
-class CInterviewRangePlan {
- public:
-  explicit CInterviewRangePlan(const CNewLayoutCounts& counts);
-  int64_t Step() const { return m_step; }
-  // The next range; false when all are given.
-  bool Next(CInterviewRange& range);
+// The ids of the interviews passing the filter, ascending. Throws
+// CExportError for a failing query.
+std::vector<int32_t> ReadPassingInterviewIds(CSourceConnection& source, int32_t surveyId,
+                                             const std::string& filterClause);
 
- private:
-  int64_t m_step = 0;
-  int64_t m_next = 0;
-  int64_t m_last = -1;
-};
+// The ranges every table pass reads: `ids` (ascending) cut into consecutive
+// runs of TargetRowsPerBatch / (rows per interview) interviews, at least one,
+// an interview counting as one row at least. A range runs from the first to
+// the last id of its run, so thinly spread ids cost no empty queries. The
+// ranges are ascending and disjoint (equal ids stay in one range); none for
+// no id.
+std::vector<CInterviewRange> PlanInterviewRanges(const std::vector<int32_t>& ids, int32_t rowCount,
+                                                 int32_t interviewCount);
 
 // Source column of the interview table -> field of the first response table.
 using InterviewFieldMap = std::map<std::string, std::string>;

@@ -195,14 +195,8 @@ bool CExporter::ReadNewLayoutTable(int32_t t) {
     const std::string query =
         BuildNewTableQuery(m_settings.surveyId, t == 0, condition, m_interviewFilterClause);
     ReportInfo(fmt::sprintf("[Read Thread] Begining Reads on SQL Table number %d", t + 1));
-    CNewLayoutCounts counts{m_totalRowCount, m_totalInterviewCount, std::nullopt, std::nullopt};
-    if (m_hasInterviewIds) {
-      counts.minInterviewId = m_minInterviewId;
-      counts.maxInterviewId = m_maxInterviewId;
-    }
-    CInterviewRangePlan plan(counts);
     TableSlot<NewLayoutBatch>& slot = *m_dataTableSlots[t];
-    for (CInterviewRange range; plan.Next(range);) {
+    for (const CInterviewRange& range : m_interviewRanges) {
       CBatchFill<NewLayoutBatch> fill(slot, *m_freeBatches, *m_readyBatches);
       if (!fill.Begun()) return false;
       m_sourceRecordset = m_sourceConnection->Execute(BuildRangeQuery(query, dataTable, range));
