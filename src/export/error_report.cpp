@@ -37,7 +37,34 @@ void CExporter::ReportProgress(int percent) {
 }
 
 void CExporter::ReportCaughtException(std::string_view location, std::string_view trailer) {
-  ReportError(DescribeCaughtException(location, trailer));
+  try {
+    throw;
+  } catch (const CMissingSourceColumn& missing) {
+    // The bare location, as for any other exception, then what was missing.
+    ReportError(std::string(location));
+    ReportError(missing.what());
+  } catch (...) {
+    ReportError(DescribeCaughtException(location, trailer));
+  }
+}
+
+int CExporter::RunReadThread(std::string_view location, bool (CExporter::*readTable)(int32_t)) {
+  try {
+    while (m_readTableIndex < m_tableCount) {
+      if (!(this->*readTable)(m_readTableIndex)) {
+        m_sourceRecordset.reset();
+        return 1;  // the writer failed and reports why
+      }
+      ++m_readTableIndex;
+    }
+    m_readyBatches->Release();  // the end signal
+    return 0;
+  } catch (...) {
+    ReportCaughtException(location);
+  }
+  CancelPipeline(*m_freeBatches, *m_readyBatches);
+  m_sourceRecordset.reset();
+  return 1;
 }
 
 }  // namespace zx

@@ -64,8 +64,13 @@ class CExporter {
   void ReportError(const std::string& message);
   void ReportProgress(int percent);
   // REQUIRES: called inside a catch block. Reports "Error at %s\n%s : %s" (plus
-  // `trailer`) for a CExportError, the bare location for anything else.
+  // `trailer`) for a CExportError, the bare location for anything else (and,
+  // for a missing source column, one more line naming it).
   void ReportCaughtException(std::string_view location, std::string_view trailer = {});
+  // The read thread: `readTable` for every table in turn, then the end signal.
+  // A failure is reported under `location` and cancels the hand-over.
+  // Returns the thread's result, 0 or 1.
+  int RunReadThread(std::string_view location, bool (CExporter::*readTable)(int32_t));
   // Steps up to "Beginning export": work copy, questionnaire, response tables.
   // Null after a reported failure.
   std::unique_ptr<CPreparedExport> PrepareTargetFile(bool newLayout);

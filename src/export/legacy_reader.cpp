@@ -93,22 +93,7 @@ std::string CExporter::LegacyTableQuery(int32_t tableIndex) const {
 }
 
 int CExporter::ReadTableFromSqlLegacy() {
-  try {
-    while (m_readTableIndex < m_tableCount) {
-      if (!ReadLegacyTable(m_readTableIndex)) {
-        m_sourceRecordset.reset();
-        return 1;  // the writer failed and reports why
-      }
-      ++m_readTableIndex;
-    }
-    m_readyBatches->Release();  // the end signal
-    return 0;
-  } catch (...) {
-    ReportCaughtException("CExporter::ReadTableFromSqlLegacy");
-    CancelPipeline(*m_freeBatches, *m_readyBatches);
-    m_sourceRecordset.reset();
-    return 1;
-  }
+  return RunReadThread("CExporter::ReadTableFromSqlLegacy", &CExporter::ReadLegacyTable);
 }
 
 bool CExporter::ReadLegacyTable(int32_t t) {

@@ -113,11 +113,6 @@ int CExporter::ExportFromSqlNew() {
   } catch (const CWriteFailed&) {
     m_dataTableSlots.clear();
     return 1;
-  } catch (const CMissingSourceColumn& missing) {
-    m_dataTableSlots.clear();
-    ReportError(kLocation);
-    ReportError(missing.what());
-    return 1;
   } catch (...) {
     m_dataTableSlots.clear();
     ReportCaughtException(kLocation);

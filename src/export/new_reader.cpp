@@ -165,26 +165,7 @@ int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& 
 // The read thread: every table in turn, one batch per interview-id range.
 
 int CExporter::ReadTableFromSqlNew() {
-  constexpr const char* kLocation = "CExporter::ReadTableFromSqlNew";
-  try {
-    while (m_readTableIndex < m_tableCount) {
-      if (!ReadNewLayoutTable(m_readTableIndex)) {
-        m_sourceRecordset.reset();
-        return 1;  // the writer failed and reports why
-      }
-      ++m_readTableIndex;
-    }
-    m_readyBatches->Release();  // the end signal
-    return 0;
-  } catch (const CMissingSourceColumn& missing) {
-    ReportError(kLocation);
-    ReportError(missing.what());
-  } catch (...) {
-    ReportCaughtException(kLocation);
-  }
-  CancelPipeline(*m_freeBatches, *m_readyBatches);
-  m_sourceRecordset.reset();
-  return 1;
+  return RunReadThread("CExporter::ReadTableFromSqlNew", &CExporter::ReadNewLayoutTable);
 }
 
 bool CExporter::ReadNewLayoutTable(int32_t t) {
