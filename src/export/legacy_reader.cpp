@@ -71,11 +71,7 @@ std::string CExporter::LegacyTableQuery(int32_t tableIndex) const {
   // Only the dates the constructor checked reach the SQL text, written in the
   // server's own dialect.
   auto bound = [this](const std::optional<CCalendarDate>& date, const std::string& text) {
-    if (!date) {
-      throw CExportError(codes::kInvalidArgument, "CExporter",
-                         fmt::sprintf("Invalid date '%s', expected dd/mm/yyyy", text));
-    }
-    return m_sourceConnection->DateBound(*date);
+    return m_sourceConnection->DateBound(*CheckedStartBound(date, text));
   };
   const bool hasMin = !m_settings.minStartDate.empty();
   const bool hasMax = !m_settings.maxStartDate.empty();

@@ -42,17 +42,6 @@ class CNewLayoutTables {
   std::unique_ptr<CZuvRecordset> m_table;
 };
 
-// The constructor parsed every date it accepted; a text without its date
-// never reaches the SQL.
-const std::optional<CCalendarDate>& CheckedBound(const std::optional<CCalendarDate>& bound,
-                                                 const std::string& text) {
-  if (!text.empty() && !bound) {
-    throw CExportError(codes::kInvalidArgument, "CExporter",
-                       fmt::sprintf("Invalid date '%s', expected dd/mm/yyyy", text));
-  }
-  return bound;
-}
-
 }  // namespace
 
 int CExporter::ExportFromSqlNew() {
@@ -64,8 +53,8 @@ int CExporter::ExportFromSqlNew() {
 
     m_interviewFilterClause = BuildInterviewFilterClause(
         m_settings.completionFilter,
-        CheckedBound(m_settings.minStartBound, m_settings.minStartDate),
-        CheckedBound(m_settings.maxStartBound, m_settings.maxStartDate), *m_sourceConnection);
+        CheckedStartBound(m_settings.minStartBound, m_settings.minStartDate),
+        CheckedStartBound(m_settings.maxStartBound, m_settings.maxStartDate), *m_sourceConnection);
     const CQuestionnaire& questionnaire = *prepared->questionnaire;
     const int32_t tableCount = CountNewLayoutTables(questionnaire, prepared->highestTableNumber);
     ListTableQuestions(*prepared->target, questionnaire, tableCount, true);

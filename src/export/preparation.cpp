@@ -14,6 +14,16 @@
 #include "surveylib/db_structure.hpp"
 
 namespace zx {
+
+const std::optional<CCalendarDate>& CheckedStartBound(const std::optional<CCalendarDate>& bound,
+                                                      const std::string& text) {
+  if (!text.empty() && !bound) {
+    throw CExportError(codes::kInvalidArgument, "CExporter",
+                       fmt::sprintf("Invalid date '%s', expected dd/mm/yyyy", text));
+  }
+  return bound;
+}
+
 namespace {
 
 // Response table numbers are 16-bit in the questionnaire; a token naming a

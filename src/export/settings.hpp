@@ -32,6 +32,12 @@ struct ExportSettings {
   std::optional<CCalendarDate> maxStartBound;
 };
 
+// The parsed start-date bound of an option `text`. The constructor parsed
+// every date it accepted, so a text without its date never reaches the SQL:
+// that throws CExportError.
+const std::optional<CCalendarDate>& CheckedStartBound(const std::optional<CCalendarDate>& bound,
+                                                      const std::string& text);
+
 // One question (or one DataOrder range of it) stored in one response table.
 struct TableQuestion {
   std::string code;            // CodeQuestion in decimal
