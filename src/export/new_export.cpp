@@ -1,6 +1,5 @@
 // Export of a new-layout survey: the long data table pivoted into the wide
 // "ORV Reponse%ld" tables, then the empty single-choice fields filled.
-#include <fmt/printf.h>
 
 #include "export/exporter.hpp"
 #include "export/finishing.hpp"
