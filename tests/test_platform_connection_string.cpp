@@ -88,7 +88,7 @@ TEST(PlatformConnectionString, TranslatesSqlServerProvidersAndRejectsTheRest) {
       {"provider = sqlncli11 ; server=tcp:10.0.0.5,1444;database=P;uid=u;pwd={a}}b};"
        "Connect Timeout=0;Application Name=Panel export;Workstation ID=WS1",
        D::FreeTds,
-       "Driver=FreeTDS;Server=10.0.0.5;Port=1444;Database=P;UID=u;PWD={a}}b};TDS_Version=7.4;"
+       "Driver=FreeTDS;Server=10.0.0.5;Port=1444;Database=P;UID=u;PWD={a}b};TDS_Version=7.4;"
        "ClientCharset=UTF-8;APP=Panel export;WSID=WS1"},
       // The last of two synonyms counts; Provider's first; a network address
       // overrides the server name; the port wins over the instance.
@@ -104,10 +104,11 @@ TEST(PlatformConnectionString, TranslatesSqlServerProvidersAndRejectsTheRest) {
        "Driver=FreeTDS;Server=localhost;UID=u;PWD=p" + kFreeTdsTail + ";Encryption=require"},
       // Microsoft's drivers: the encryption is always written (18 encrypts by
       // default, the old providers did not).
-      {"Provider=SQLOLEDB;Data Source=db01\\SURVEYS;Initial Catalog=Panel;User ID=u;Password=p",
+      {"Provider=SQLOLEDB;Data Source=db01\\SURVEYS;Initial Catalog=Panel;User ID=u;"
+       "Password='p}w;'",
        D::Microsoft18,
-       "Driver={ODBC Driver 18 for SQL Server};Server=db01\\SURVEYS;Database=Panel;UID=u;PWD=p;"
-       "Encrypt=no"},
+       "Driver={ODBC Driver 18 for SQL Server};Server=db01\\SURVEYS;Database=Panel;UID=u;"
+       "PWD={p}}w;};Encrypt=no"},
       {"Provider=SQLNCLI;Data Source=db01,1433;User ID=u;Password=p;Encrypt=strict;"
        "Trust Server Certificate=no",
        D::Microsoft18,
@@ -157,6 +158,9 @@ TEST(PlatformConnectionString, TranslatesSqlServerProvidersAndRejectsTheRest) {
       {"Provider=SQLOLEDB;Data Source=db;User ID=u;Encrypt=strict", D::FreeTds,
        "error: Invalid connectstring: Encrypt=Strict needs Microsoft's ODBC Driver 18 for SQL "
        "Server; write Encrypt=Mandatory for FreeTDS"},
+      {"Provider=SQLOLEDB;Data Source=db;User ID=u;Password=\"x};secret\"", D::FreeTds,
+       "error: Invalid connectstring: the value given for PWD holds '};', which FreeTDS cannot "
+       "read"},
       {"Provider=SQLOLEDB;Data Source=db;User ID=u;Failover Partner=db2", D::FreeTds,
        "error: Invalid connectstring: the key 'failover partner' cannot be honoured here; "
        "docs/sql-server.md lists the keys read"},

@@ -230,24 +230,40 @@ ServerAddress ParseServerAddress(std::string_view text) {
   return address;
 }
 
-// An ODBC value: in braces, '}' doubled, when it holds what would end or
-// split it. Driver names with blanks take braces by custom.
-std::string OdbcValue(std::string_view key, std::string_view value) {
-  const bool plain = value.find_first_of(";{}=") == std::string_view::npos &&
-                     Trim(value).size() == value.size() &&
-                     (key != "Driver" || value.find(' ') == std::string_view::npos);
-  if (plain) return std::string(value);
-  std::string braced = "{";
-  for (char c : value) {
-    braced += c;
-    if (c == '}') braced += '}';
+// Writes the ODBC pairs of one driver. A value goes in braces when it holds
+// what would end or split it; Driver names with blanks take them by custom.
+// Inside braces Microsoft's drivers read "}}" as '}' (the ODBC rule); FreeTDS
+// keeps every '}' and ends the value at a '}' before ';' or the end.
+class COdbcPairs {
+ public:
+  explicit COdbcPairs(SqlServerOdbcDriver driver) : m_driver(driver) {}
+  void Append(std::string_view key, std::string_view value) {
+    m_text += fmt::format("{}{}={}", m_text.empty() ? "" : ";", key, Value(key, value));
   }
-  return braced + "}";
-}
+  const std::string& Text() const { return m_text; }
 
-void Append(std::string& text, std::string_view key, std::string_view value) {
-  text += fmt::format("{}{}={}", text.empty() ? "" : ";", key, OdbcValue(key, value));
-}
+ private:
+  std::string Value(std::string_view key, std::string_view value) const {
+    const bool plain = value.find_first_of(";{}=") == std::string_view::npos &&
+                       Trim(value).size() == value.size() &&
+                       (key != "Driver" || value.find(' ') == std::string_view::npos);
+    if (plain) return std::string(value);
+    const bool freeTds = m_driver == SqlServerOdbcDriver::FreeTds;
+    if (freeTds && value.find("};") != std::string_view::npos) {
+      ThrowInvalid(
+          fmt::format("the value given for {} holds '}};', which FreeTDS cannot read", key));
+    }
+    std::string braced = "{";
+    for (char c : value) {
+      braced += c;
+      if (c == '}' && !freeTds) braced += '}';
+    }
+    return braced + "}";
+  }
+
+  SqlServerOdbcDriver m_driver;
+  std::string m_text;
+};
 
 // "Provider =" anywhere: the text was meant as an ADO string.
 bool NamesProvider(std::string_view text) {
@@ -419,27 +435,26 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
     timeout = std::to_string(std::stoi(std::string(value)));  // "0": no limit
   }
 
-  std::string odbc;
-  Append(odbc, "Driver", OdbcDriverName(driver));
+  COdbcPairs odbc(driver);
+  odbc.Append("Driver", OdbcDriverName(driver));
   if (driver == SqlServerOdbcDriver::FreeTds) {
-    Append(odbc, "Server",
-           address.instance.empty() ? address.host : address.host + "\\" + address.instance);
-    if (!address.port.empty()) Append(odbc, "Port", address.port);
+    odbc.Append("Server",
+                address.instance.empty() ? address.host : address.host + "\\" + address.instance);
+    if (!address.port.empty()) odbc.Append("Port", address.port);
   } else {
-    Append(odbc, "Server",
-           !address.instance.empty() ? address.host + "\\" + address.instance
-           : address.port.empty()    ? "tcp:" + address.host
-                                     : "tcp:" + address.host + "," + address.port);
+    odbc.Append("Server", !address.instance.empty() ? address.host + "\\" + address.instance
+                          : address.port.empty()    ? "tcp:" + address.host
+                                                    : "tcp:" + address.host + "," + address.port);
   }
   if (const auto database = pairs.Get({"initial catalog", "database"})) {
-    Append(odbc, "Database", *database);
+    odbc.Append("Database", *database);
   }
-  Append(odbc, "UID", *user);
-  Append(odbc, "PWD", pairs.Get({"password", "pwd"}).value_or(""));
+  odbc.Append("UID", *user);
+  odbc.Append("PWD", pairs.Get({"password", "pwd"}).value_or(""));
   if (driver == SqlServerOdbcDriver::FreeTds) {
-    Append(odbc, "TDS_Version", "7.4");
-    Append(odbc, "ClientCharset", "UTF-8");
-    if (timeout != "0") Append(odbc, "Timeout", timeout);
+    odbc.Append("TDS_Version", "7.4");
+    odbc.Append("ClientCharset", "UTF-8");
+    if (timeout != "0") odbc.Append("Timeout", timeout);
     // FreeTDS's own default asks for encryption when the server offers it,
     // as SQL Server's clients do with Encrypt=no; it checks the server's
     // certificate only when freetds.conf names a CA file.
@@ -448,21 +463,20 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
           "Encrypt=Strict needs Microsoft's ODBC Driver 18 for SQL Server; write "
           "Encrypt=Mandatory for FreeTDS");
     }
-    if (encryption == Encryption::Mandatory) Append(odbc, "Encryption", "require");
+    if (encryption == Encryption::Mandatory) odbc.Append("Encryption", "require");
   } else {
     if (encryption == Encryption::Strict && driver != SqlServerOdbcDriver::Microsoft18) {
       ThrowInvalid("Encrypt=Strict needs Microsoft's ODBC Driver 18 for SQL Server");
     }
     // Written always: Driver 18 encrypts by default, the providers did not.
-    Append(odbc, "Encrypt",
-           encryption == Encryption::Strict      ? "strict"
-           : encryption == Encryption::Mandatory ? "yes"
-                                                 : "no");
-    if (trustCertificate) Append(odbc, "TrustServerCertificate", *trustCertificate ? "yes" : "no");
+    odbc.Append("Encrypt", encryption == Encryption::Strict      ? "strict"
+                           : encryption == Encryption::Mandatory ? "yes"
+                                                                 : "no");
+    if (trustCertificate) odbc.Append("TrustServerCertificate", *trustCertificate ? "yes" : "no");
   }
-  if (const auto app = pairs.Get({"application name", "app"})) Append(odbc, "APP", *app);
-  if (const auto wsid = pairs.Get({"workstation id", "wsid"})) Append(odbc, "WSID", *wsid);
-  return odbc;
+  if (const auto app = pairs.Get({"application name", "app"})) odbc.Append("APP", *app);
+  if (const auto wsid = pairs.Get({"workstation id", "wsid"})) odbc.Append("WSID", *wsid);
+  return odbc.Text();
 }
 
 SqlServerOdbcDriver RegisteredSqlServerDriver() {
