@@ -164,6 +164,9 @@ TEST(PlatformConnectionString, TranslatesSqlServerProvidersAndRejectsTheRest) {
       {"Provider=SQLOLEDB;Data Source=db;User ID=u;Failover Partner=db2", D::FreeTds,
        "error: Invalid connectstring: the key 'failover partner' cannot be honoured here; "
        "docs/sql-server.md lists the keys read"},
+      {"Provider=SQLOLEDB;Data Source=db;User ID=u;Password=x;secret=y", D::FreeTds,
+       "error: Invalid connectstring: pair 5 after the password cannot be read; a password that "
+       "holds ';' must be in quotes: Password=\"...\""},
       {"Provider='SQLOLEDB;Data Source=db", D::FreeTds,
        "error: Invalid connectstring: the value of pair 1 has no closing '"},
   };

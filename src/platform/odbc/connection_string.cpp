@@ -35,8 +35,8 @@ std::string Lower(std::string_view text) {
   throw std::invalid_argument("Invalid connectstring: " + reason);
 }
 
-// Reads a value enclosed by `open`...`close` from `at` (on `open`), the
-// closing character doubled inside; `at` ends after the closing one.
+// Reads a value in quotes or braces, `at` on the opening character; `close`
+// doubled inside stands for itself. `at` ends after the closing character.
 std::string ReadEnclosed(std::string_view text, size_t& at, char close, int pairNumber) {
   std::string value;
   for (++at;; ++at) {
@@ -62,6 +62,7 @@ class CPairLookup {
   explicit CPairLookup(const std::vector<ConnectionStringPair>& pairs) {
     for (size_t i = 0; i < pairs.size(); ++i) {
       std::string key = Lower(pairs[i].key);
+      m_keysInOrder.push_back(key);
       if (key == "provider" && m_values.count(key) != 0) continue;
       m_values[std::move(key)] = {i, pairs[i].value};
     }
@@ -78,11 +79,8 @@ class CPairLookup {
     if (last == nullptr) return std::nullopt;
     return last->value;
   }
-  std::vector<std::string> Keys() const {
-    std::vector<std::string> keys;
-    for (const auto& entry : m_values) keys.push_back(entry.first);
-    return keys;
-  }
+  // Every key as written, lower case, duplicates kept.
+  const std::vector<std::string>& KeysInOrder() const { return m_keysInOrder; }
 
  private:
   struct Entry {
@@ -90,62 +88,27 @@ class CPairLookup {
     std::string value;
   };
   std::map<std::string, Entry> m_values;
+  std::vector<std::string> m_keysInOrder;
 };
 
 // The keys translated below, and those that change nothing for a read-only
 // export through ODBC (pooling, prompting, OLE DB services, packet size and
 // the like).
-const std::vector<std::string_view> kTranslatedKeys = {"provider",
-                                                       "data source",
-                                                       "server",
-                                                       "address",
-                                                       "addr",
-                                                       "network address",
-                                                       "initial catalog",
-                                                       "database",
-                                                       "user id",
-                                                       "uid",
-                                                       "password",
-                                                       "pwd",
-                                                       "integrated security",
-                                                       "trusted_connection",
-                                                       "connect timeout",
-                                                       "connection timeout",
-                                                       "encrypt",
-                                                       "use encryption for data",
-                                                       "trustservercertificate",
-                                                       "trust server certificate",
-                                                       "application name",
-                                                       "app",
-                                                       "workstation id",
-                                                       "wsid"};
-const std::vector<std::string_view> kIgnoredKeys = {"persist security info",
-                                                    "ole db services",
-                                                    "packet size",
-                                                    "auto translate",
-                                                    "autotranslate",
-                                                    "use procedure for prepare",
-                                                    "network library",
-                                                    "network",
-                                                    "net",
-                                                    "locale identifier",
-                                                    "current language",
-                                                    "prompt",
-                                                    "pooling",
-                                                    "mode",
-                                                    "datatypecompatibility",
-                                                    "mars connection",
-                                                    "multipleactiveresultsets",
-                                                    "application intent",
-                                                    "applicationintent",
-                                                    "general timeout",
-                                                    "tag with column collation when possible",
-                                                    "connect retry count",
-                                                    "connect retry interval",
-                                                    "cache authentication",
-                                                    "encrypt password",
-                                                    "mask password",
-                                                    "window handle"};
+// clang-format off
+const std::vector<std::string_view> kTranslatedKeys = {
+    "provider", "data source", "server", "address", "addr", "network address",
+    "initial catalog", "database", "user id", "uid", "password", "pwd",
+    "integrated security", "trusted_connection", "connect timeout", "connection timeout",
+    "encrypt", "use encryption for data", "trustservercertificate", "trust server certificate",
+    "application name", "app", "workstation id", "wsid"};
+const std::vector<std::string_view> kIgnoredKeys = {
+    "persist security info", "ole db services", "packet size", "auto translate", "autotranslate",
+    "use procedure for prepare", "network library", "network", "net", "locale identifier",
+    "current language", "prompt", "pooling", "mode", "datatypecompatibility", "mars connection",
+    "multipleactiveresultsets", "application intent", "applicationintent", "general timeout",
+    "tag with column collation when possible", "connect retry count", "connect retry interval",
+    "cache authentication", "encrypt password", "mask password", "window handle"};
+// clang-format on
 
 bool Contains(const std::vector<std::string_view>& keys, std::string_view key) {
   return std::find(keys.begin(), keys.end(), key) != keys.end();
@@ -373,13 +336,21 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
         "such as Driver=FreeTDS;Server=host;Port=1433;Database=db;UID=user;PWD=password",
         *provider));
   }
-  for (const std::string& key : pairs.Keys()) {
-    if (!Contains(kTranslatedKeys, key) && !Contains(kIgnoredKeys, key)) {
+  const std::vector<std::string>& keys = pairs.KeysInOrder();
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (Contains(kTranslatedKeys, keys[i]) || Contains(kIgnoredKeys, keys[i])) continue;
+    // Right after a password it is most likely the rest of an unquoted one:
+    // not to be shown.
+    if (i > 0 && (keys[i - 1] == "password" || keys[i - 1] == "pwd")) {
       ThrowInvalid(
-          fmt::format("the key '{}' cannot be honoured here; docs/sql-server.md lists "
-                      "the keys read",
-                      key));
+          fmt::format("pair {} after the password cannot be read; a password that "
+                      "holds ';' must be in quotes: Password=\"...\"",
+                      i + 1));
     }
+    ThrowInvalid(
+        fmt::format("the key '{}' cannot be honoured here; docs/sql-server.md lists "
+                    "the keys read",
+                    keys[i]));
   }
 
   if (const auto integrated = pairs.Get({"integrated security", "trusted_connection"})) {
