@@ -2,6 +2,7 @@
 // the translation of SQL Server's ADO strings into ODBC strings.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "platform/error.hpp"
 #include "platform/odbc/connection_string.hpp"
 #include "platform/odbc/source.hpp"
+#include "support/process.hpp"
+#include "support/temp_dir.hpp"
 
 namespace zx {
 namespace {
@@ -175,6 +178,44 @@ TEST(PlatformConnectionString, TranslatesSqlServerProvidersAndRejectsTheRest) {
     EXPECT_EQ(odbc, c.odbc) << c.text;
     if (odbc.rfind("error: ", 0) == 0) {
       EXPECT_EQ(odbc.find("secret"), std::string::npos);
+    }
+  }
+  {
+    // Microsoft's driver is taken when unixODBC has it registered, 18 before
+    // 17: the export then fails loading the (absent) library. Child
+    // processes, as unixODBC keeps the first ini folder it read.
+    test::CTempDir dir;
+    ASSERT_EQ(
+        test::RunProcess(ZUVSAMPLE_BIN, {"--out-dir", dir.path(), "--interviews", "2"}).exitCode,
+        0);
+    test::CProcessOptions options;
+    options.environment = {{"ODBCSYSINI", dir.path()}};
+    const std::vector<std::string> args = {
+        "--source",
+        dir.file("survey.zuv"),
+        "--format",
+        "LEGACY",
+        "--connectstring",
+        "Provider=SQLOLEDB;Data Source=127.0.0.1,1;User ID=u;Password=Secr3t!",
+        "--id",
+        "7",
+        "--target",
+        dir.file("t.zuv"),
+        "--endpause",
+        "UNPAUSE"};
+    std::ofstream(dir.file("odbcinst.ini"))
+        << "[FreeTDS]\nDriver=libtdsodbc.so\n[ODBC Driver 17 for SQL Server]\nDriver=/x/17.so\n";
+    for (const char* version : {"17", "18"}) {
+      if (version == std::string("18")) {
+        std::ofstream(dir.file("odbcinst.ini"), std::ios::app)
+            << "[ODBC Driver 18 for SQL Server]\nDriver=/x/18.so\n";
+      }
+      const test::CProcessResult r = test::RunProcess(ZUVEXPORT_BIN, args, options);
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_NE(r.out.find(std::string("Can't open lib '/x/") + version + ".so'"),
+                std::string::npos)
+          << r.out;
+      EXPECT_EQ((r.out + r.err).find("Secr3t!"), std::string::npos);
     }
   }
   {
