@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,29 @@ TEST(FrontendProgram, RejectedValuesPrintTheUsageLine) {
       EXPECT_FALSE(CMessageQueue::Exists(queue));
       EXPECT_FALSE(std::filesystem::exists(dir.file("target.zuv")));
     }
+  }
+  {
+    // A caller's connection string that cannot be honoured stops the run the
+    // same way, the existing target untouched and the password nowhere.
+    const std::string queue = test::UniqueName("zuvtest_connect_");
+    const std::string target = dir.file("kept.zuv");
+    { std::ofstream(target) << "previous export"; }
+    std::vector<std::string> args = Required(dir);
+    args[5] = "Provider=SQLOLEDB.1;Data Source=db01\\SURVEYS;Initial Catalog=Panel;"
+              "User ID=exporter;Password=Pa55word;Integrated Security=SSPI";
+    args[9] = target;
+    auto r = RunExporter(
+        With(args, {"--progress", "BOOST_MQ", "--pipe", queue, "--endpause", "UNPAUSE"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out,
+              "Error: Invalid connectstring: Windows integrated security is not available here; "
+              "write User ID and Password of a SQL Server login instead, or, where Kerberos is "
+              "set up, an ODBC string with Trusted_Connection=Yes\n" +
+                  Usage());
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(CMessageQueue::Exists(queue));
+    std::ifstream kept(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "previous export");
   }
 }
 

@@ -19,7 +19,7 @@ enum CompletionFilter { NONE = 0, COMPLETE = 1, INCOMPLETE = 2 };
 struct ExportSettings {
   std::string sourceFile;
   SqlFormat sqlFormat = SQL_FORMAT_NOT_SET;
-  std::string connectString;
+  std::string connectString;  // for ODBC: a caller's ADO string comes translated
   int32_t surveyId = 0;
   std::string targetFile;
   ProgressReportMode progressMode = PROGRESS_MODE_NOT_SET;

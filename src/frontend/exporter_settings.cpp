@@ -4,6 +4,7 @@
 
 #include "export/exporter.hpp"
 #include "platform/dates.hpp"
+#include "platform/odbc/connection_string.hpp"
 #include "platform/text.hpp"
 #include "reporting/console_reporter.hpp"
 #include "reporting/mq_reporter.hpp"
@@ -71,6 +72,9 @@ CExporter::CExporter(std::string source, std::string format, std::string connect
   // behind and no listener connected.
   m_settings.minStartBound = ParseDateOption("minstartdate", m_settings.minStartDate);
   m_settings.maxStartBound = ParseDateOption("maxstartdate", m_settings.maxStartDate);
+  // Callers write ADO strings; from here on the source is reached through
+  // the ODBC string they translate to.
+  m_settings.connectString = ToOdbcConnectionString(m_settings.connectString);
 
   m_settings.progressMode = mode;
   switch (mode) {

@@ -7,8 +7,10 @@
 #include <cctype>
 #include <map>
 #include <set>
+#include <stdexcept>
 
 #include "platform/error.hpp"
+#include "platform/odbc/connection_string.hpp"
 #include "platform/odbc/source.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
@@ -139,46 +141,18 @@ CDBStructureAdo::~CDBStructureAdo() {
 }
 
 std::optional<std::string> CDBStructureAdo::ZuvPathOf(const std::string& connectionText) {
-  auto trim = [](std::string_view text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return std::string_view();
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-  };
-  // "key=value" pairs separated by ';'; a value in double quotes may hold ';'.
-  bool provider = false, firstPair = true;
-  std::optional<std::string> path;
-  size_t at = 0;
-  while (at < connectionText.size()) {
-    const size_t equals = connectionText.find('=', at);
-    const size_t semicolon = connectionText.find(';', at);
-    if (equals == std::string::npos || (semicolon != std::string::npos && semicolon < equals)) {
-      if (semicolon == std::string::npos) break;
-      at = semicolon + 1;
-      continue;
-    }
-    const std::string key = Lower(trim(std::string_view(connectionText).substr(at, equals - at)));
-    size_t valueStart = connectionText.find_first_not_of(" \t", equals + 1);
-    std::string value;
-    if (valueStart != std::string::npos && connectionText[valueStart] == '"') {
-      const size_t close = connectionText.find('"', valueStart + 1);
-      if (close == std::string::npos) return std::nullopt;
-      value = connectionText.substr(valueStart + 1, close - valueStart - 1);
-      at = connectionText.find(';', close);
-    } else {
-      const size_t end = connectionText.find(';', equals);
-      value =
-          std::string(trim(std::string_view(connectionText)
-                               .substr(equals + 1, end == std::string::npos ? std::string::npos
-                                                                            : end - equals - 1)));
-      at = end;
-    }
-    if (firstPair) provider = key == "provider";
-    firstPair = false;
-    if (key == "data source") path = value;
-    if (at == std::string::npos) break;
-    ++at;
+  std::vector<ConnectionStringPair> pairs;
+  try {
+    pairs = ParseConnectionString(connectionText);
+  } catch (const std::invalid_argument&) {
+    return std::nullopt;
   }
-  if (!provider || !path || path->empty()) return std::nullopt;
+  if (pairs.empty() || Lower(pairs.front().key) != "provider") return std::nullopt;
+  std::optional<std::string> path;
+  for (const ConnectionStringPair& pair : pairs) {
+    if (Lower(pair.key) == "data source") path = pair.value;
+  }
+  if (!path || path->empty()) return std::nullopt;
   return path;
 }
 
