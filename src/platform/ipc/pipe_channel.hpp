@@ -28,9 +28,10 @@ class CPipeChannel {
   // than `busyWaitLimitMs`.
   bool Connect(const std::string& path, int busyWaitLimitMs = kBusyWaitLimitMs);
   bool IsConnected() const { return m_fd >= 0; }
-  // Writes all bytes. Waits while the reader's buffer is full. false, and
-  // the channel closed, when the other end is gone.
-  bool Send(const void* data, size_t size);
+  // Writes all bytes. Waits while the reader's buffer is full, but at most
+  // `stallLimitMs` without progress. false, and the channel closed for good,
+  // when the other end is gone or has taken nothing for that long.
+  bool Send(const void* data, size_t size, int stallLimitMs);
   void Close() noexcept;
 
  private:
