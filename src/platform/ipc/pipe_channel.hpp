@@ -4,13 +4,16 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/ipc/bounded_write.hpp"
+
 namespace zx {
 
 class CPipeChannel {
  public:
   // How long Connect waits, at most, while a listener exists but has no room
-  // for another connection.
-  static constexpr int kBusyWaitLimitMs = 10000;
+  // for another connection: a listener that accepts nothing is a reader that
+  // takes nothing.
+  static constexpr int kBusyWaitLimitMs = kStalledReaderLimitMs;
 
   // NAME without '/' is <temp dir>/CoreFxPipe_NAME, the temp dir being $TMPDIR
   // or /tmp (where .NET puts the socket of a pipe server of that name); NAME
