@@ -45,7 +45,6 @@ bool CPipeChannel::Connect(const std::string& path, int busyWaitLimitMs) {
     if (fd < 0) return false;
     SetBlocking(fd);
     m_fd = fd;
-    m_isFifo = true;
     return true;
   }
   if (!S_ISSOCK(info.st_mode)) return false;
@@ -63,7 +62,6 @@ bool CPipeChannel::Connect(const std::string& path, int busyWaitLimitMs) {
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
       SetBlocking(fd);
       m_fd = fd;
-      m_isFifo = false;
       return true;
     }
     const int error = errno;

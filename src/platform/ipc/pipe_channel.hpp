@@ -39,7 +39,6 @@ class CPipeChannel {
 
  private:
   int m_fd = -1;
-  bool m_isFifo = false;
 };
 
 }  // namespace zx
