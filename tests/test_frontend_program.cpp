@@ -2,13 +2,22 @@
 // binary, its output, its exit status and its pause.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ipc/message_queue.hpp"
+#include "support/legacy_check.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -52,6 +61,43 @@ std::vector<std::string> With(std::vector<std::string> args,
   return args;
 }
 
+struct CFd {
+  int fd = -1;
+  CFd() = default;
+  explicit CFd(int f) : fd(f) {}
+  ~CFd() { Close(); }
+  CFd(const CFd&) = delete;
+  CFd& operator=(const CFd&) = delete;
+  void Close() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+};
+
+bool MakePipe(CFd (&ends)[2]) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  ends[0].fd = fds[0];
+  ends[1].fd = fds[1];
+  return true;
+}
+
+// Reads `fd` until the text read ends with `end`, the writer closes, or 10 s pass.
+std::string ReadUntil(int fd, const std::string& end) {
+  std::string text;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (text.size() < end.size() || text.compare(text.size() - end.size(), end.size(), end)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
+    char c;
+    if (read(fd, &c, 1) != 1) break;
+    text.push_back(c);
+  }
+  return text;
+}
+
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -87,6 +133,51 @@ TEST(FrontendProgram, ParameterErrorsPauseAndFail) {
     auto missingValue = RunExporter({"--source"});
     EXPECT_EQ(missingValue.exitCode, 1);
     EXPECT_EQ(missingValue.err.rfind(kParameterError, 0), 0u);
+  }
+  {
+    // A controlling program's standard input, open and silent: nobody can
+    // answer the pause, so it does not wait.
+    CFd in[2];
+    ASSERT_TRUE(MakePipe(in));
+    test::CProcessOptions options;
+    options.inputFd = in[0].fd;
+    options.limitMs = 10000;
+    auto r = RunProcess(ZUVEXPORT_BIN, {"--bogus", "--endpause", "UNPAUSE"}, options);
+    EXPECT_FALSE(r.killedAtLimit);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, kPause);
+  }
+  {
+    // A person at a terminal: the pause after a parameter error (UNPAUSE is
+    // read too late) waits for a key, and one key ends it.
+    CFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_GE(master.fd, 0);
+    ASSERT_EQ(grantpt(master.fd), 0);
+    ASSERT_EQ(unlockpt(master.fd), 0);
+    CFd terminal(open(ptsname(master.fd), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_GE(terminal.fd, 0);
+    CFd out[2];
+    ASSERT_TRUE(MakePipe(out));
+    test::CProcessOptions options;
+    options.inputFd = terminal.fd;
+    options.outputFd = out[1].fd;
+    options.limitMs = 10000;
+    test::CChildProcess child(ZUVEXPORT_BIN, {"--bogus", "--endpause", "UNPAUSE"}, options);
+    terminal.Close();
+    out[1].Close();
+    std::string shown = ReadUntil(out[0].fd, kPause.substr(0, kPause.size() - 1));
+    EXPECT_EQ(shown, kPause.substr(0, kPause.size() - 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child.Pid()), &info, WEXITED | WNOHANG | WNOWAIT),
+              0);
+    EXPECT_EQ(info.si_pid, 0) << "the pause did not wait for a key";
+    ASSERT_EQ(write(master.fd, "x", 1), 1);
+    auto r = child.Wait();
+    EXPECT_FALSE(r.killedAtLimit);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, kParameterError + "unrecognised option '--bogus'\n");
+    EXPECT_EQ(shown + ReadUntil(out[0].fd, "\n"), kPause);
   }
 }
 
@@ -214,6 +305,20 @@ TEST(FrontendProgram, FailedExportTimesAndPausesUnlessUnpaused) {
     EXPECT_NE(r.out.find("Error: "), std::string::npos) << r.out;
     EXPECT_TRUE(EndsWith(r.out, " ms\n")) << r.out;
     EXPECT_EQ(r.out.find("Press any key"), std::string::npos);
+  }
+  {
+    // A source database that is not there is named, and not created empty.
+    test::CTempDir sample;
+    test::MakeLegacySample(sample.path(), {"--survey-id", "7", "--interviews", "3"});
+    const std::string missing = sample.file("nodir/source.db");
+    auto r = RunExporter({"--source", sample.file("survey.zuv"), "--format", "LEGACY",
+                          "--connectstring", "Driver=SQLite3;Database=" + missing, "--id", "7",
+                          "--target", sample.file("t.zuv"), "--endpause", "UNPAUSE"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("\nError: The source database '" + missing + "' does not exist\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_FALSE(std::filesystem::exists(sample.file("nodir")));
   }
   {
     // A reporter that cannot be made is an export failure, without the duration.

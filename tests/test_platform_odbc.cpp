@@ -1,14 +1,17 @@
 // The ODBC source layer against the real SQLite ODBC driver through unixODBC.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/error.hpp"
+#include "platform/odbc/connect_checks.hpp"
 #include "platform/odbc/source.hpp"
 #include "support/sqlite_source_db.hpp"
+#include "support/temp_dir.hpp"
 
 namespace zx {
 namespace {
@@ -235,6 +238,35 @@ TEST(PlatformOdbc, DriverErrorsCarryTheDriverText) {
     EXPECT_EQ(error.Source(), "[unixODBC][Driver Manager]");
     EXPECT_NE(error.Description().find("NoSuchDriver"), std::string::npos) << error.Description();
     EXPECT_EQ(error.Description().rfind("[01000] ", 0), 0u) << error.Description();
+  }
+  {
+    // A SQLite database file that is not there is named, and never created
+    // (the driver would create an empty one), in a missing folder too.
+    test::CTempDir dir;
+    for (const std::string& path : {dir.file("none.db"), dir.file("nodir/none.db")}) {
+      for (const char* extra : {"", ";StepAPI=1", "; "}) {
+        const CExportError error =
+            ErrorOf([&] { ConnectOdbc("Driver=SQLite3;Database=" + path + extra, 300); });
+        EXPECT_EQ(error.Code(), codes::kFileNotFound);
+        EXPECT_EQ(error.Description(), "The source database '" + path + "' does not exist");
+        EXPECT_FALSE(std::filesystem::exists(path));
+      }
+    }
+    // Braced values and keys in any case are read as the driver manager reads them.
+    const std::string braced = dir.file("a;b}.db");
+    const CExportError error =
+        ErrorOf([&] { ConnectOdbc("driver={SQLite3};DATABASE={" + std::string(dir.file("a;b}}.db")) +
+                                  "};PWD=secret", 300); });
+    EXPECT_EQ(error.Description(), "The source database '" + braced + "' does not exist");
+    // A folder is not a database: the driver's reason comes through.
+    const CExportError folder = ErrorOf([&] { ConnectOdbc("Driver=SQLite3;Database=" + dir.path(), 300); });
+    EXPECT_EQ(folder.Description(), "[HY000] connect failed");
+    EXPECT_EQ(DatabaseNameForMessages("Driver=SQLite3;Database=" + dir.path()),
+              "'" + dir.path() + "'");
+    EXPECT_EQ(DatabaseNameForMessages("Driver=FreeTDS;Server= db1 ;Database={x;y};UID=u;PWD=p"),
+              "'x;y' on server 'db1'");
+    EXPECT_EQ(DatabaseNameForMessages("DSN=survey;PWD=p"), "data source 'survey'");
+    EXPECT_EQ(DatabaseNameForMessages("PWD=p"), "(unnamed)");
   }
   CSqliteSourceDb db;
   auto connection = ConnectOdbc(db.ConnectString(), 300);

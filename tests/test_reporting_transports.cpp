@@ -1,6 +1,7 @@
 // The queue and pipe reporters against real readers in another process
 // (zuvwatch), and against readers that are missing, full or gone.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include "platform/ipc/pipe_channel.hpp"
 #include "reporting/mq_reporter.hpp"
 #include "reporting/pipe_reporter.hpp"
+#include "support/legacy_check.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -216,6 +218,106 @@ TEST(PipeReporter, ReaderThatGoesAwayDoesNotKillTheWriter) {
     sigset_t pending;
     sigpending(&pending);
     EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+  }
+  for (bool fifo : {false, true}) {
+    // A reader that is there but takes nothing is given up after the limit,
+    // for good: later sends do not wait again.
+    const std::string path = dir.file(fifo ? "stalled-fifo" : "stalled-socket");
+    int reader = -1;
+    if (fifo) {
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+      reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } else {
+      reader = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::strcpy(address.sun_path, path.c_str());
+      ASSERT_EQ(bind(reader, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+      ASSERT_EQ(listen(reader, 1), 0);  // never accepted, never read
+    }
+    ASSERT_GE(reader, 0);
+    CPipeChannel channel;
+    ASSERT_TRUE(channel.Connect(path));
+    const std::string block(65536, 'b');
+    int sent = 0;
+    while (sent < 1000 && channel.Send(block.data(), block.size(), 200)) ++sent;
+    EXPECT_LT(sent, 1000) << (fifo ? "fifo" : "socket");
+    EXPECT_FALSE(channel.IsConnected());
+    EXPECT_FALSE(channel.Send("x", 1, 200));
+    close(reader);
+  }
+}
+
+// The export through the real binary, with the reader of its progress or of
+// its standard output stalled or gone: the export ends as usual, exit 0.
+TEST(PipeReporter, ExportOutlivesStalledAndLostReaders) {
+  ASSERT_EQ(signal(SIGPIPE, SIG_DFL), SIG_DFL);  // the child inherits the default
+  test::CTempDir dir;
+  test::MakeLegacySample(dir.path(), {"--survey-id", "7", "--interviews", "20"});
+  int run = 0;
+  auto exportWith = [&](const test::CProcessOptions& options, std::vector<std::string> extra) {
+    const std::string target = dir.file("t" + std::to_string(++run) + ".zuv");
+    std::vector<std::string> args = {
+        "--source", dir.file("survey.zuv"), "--format", "LEGACY", "--connectstring",
+        test::SqliteOdbcConnect(dir.file("source.db")), "--id", "7", "--target", target,
+        "--endpause", "UNPAUSE"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto r = test::RunProcess(ZUVEXPORT_BIN, args, options);
+    EXPECT_FALSE(r.killedAtLimit);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_GT(test::ExpectLegacyExport(dir.file("source.db"), target, 7), 0);
+    return r;
+  };
+  // Fills a pipe's buffer, as a reader that never reads leaves it.
+  auto fill = [](int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const std::string block(4096, 'f');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    fcntl(fd, F_SETFL, flags);
+  };
+  test::CProcessOptions options;
+  options.limitMs = 10000;  // every case ends within 10 s of its fault
+  {
+    const std::string path = dir.file("fifo");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int filler = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(filler, 0);
+    fill(filler);
+    close(filler);
+    auto r = exportWith(options, {"--progress", "NAMED_PIPE", "--pipe", path});
+    EXPECT_EQ(r.out.rfind("The export took ", 0), 0u) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    close(reader);
+  }
+  const std::string lost = "Warning: standard output is lost (";
+  const std::string rest = "); what follows is not printed\n";
+  {
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    options.outputFd = full;
+    EXPECT_EQ(exportWith(options, {}).err, lost + "No space left on device" + rest);
+    close(full);
+    options.outputFd = -1;
+    EXPECT_EQ(exportWith(options, {}).err, lost + "Bad file descriptor" + rest);
+  }
+  {
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    close(ends[0]);  // the reader went away
+    options.outputFd = ends[1];
+    EXPECT_EQ(exportWith(options, {}).err, lost + "Broken pipe" + rest);
+    close(ends[1]);
+  }
+  {
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    fill(ends[1]);  // the reader is there and never reads
+    options.outputFd = ends[1];
+    EXPECT_EQ(exportWith(options, {}).err, lost + "its reader took nothing for 5 s" + rest);
+    close(ends[0]);
+    close(ends[1]);
   }
 }
 

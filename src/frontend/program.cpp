@@ -1,8 +1,6 @@
 #include "frontend/program.hpp"
 
-#include <cstdio>
 #include <exception>
-#include <iostream>
 #include <memory>
 #include <stdexcept>
 
@@ -29,9 +27,8 @@ int RunExport(const CProgramOptions& options, const char* programName) {
                                     options.id, options.target, options.progress, options.pipe,
                                     options.completion, options.minStartDate, options.maxStartDate);
   } catch (const std::invalid_argument& e) {
-    fmt::print(stdout, "Error: {}\n", e.what());
-    fmt::print(stdout, kUsage, programName);
-    std::fflush(stdout);
+    WriteStandardOutput(fmt::format("Error: {}\n", e.what()));
+    WriteStandardOutput(fmt::format(kUsage, programName));
     return 1;
   }
   const int result = RunTimedExport(*exporter);
@@ -57,37 +54,34 @@ int RunTimedExport(CExporter& exporter) {
       break;
   }
   const uint32_t elapsed = TickCountMs() - start;
-  fmt::print(stdout, "The export took {} ms\n", elapsed);
-  std::fflush(stdout);
+  WriteStandardOutput(fmt::format("The export took {} ms\n", elapsed));
   return result;
 }
 
 int RunProgram(int argc, char* argv[]) {
+  GuardStandardStreams();
   int exitStatus = 1;
   bool pause = true;
   const char* programName = argc > 0 && argv[0] ? argv[0] : "zuvexport";
   try {
     const CProgramOptions options = ParseProgramOptions(argc, argv);
     if (options.help) {
-      std::cout << OptionsHelpText() << "\n";
-      std::cout.flush();
+      WriteStandardOutput(OptionsHelpText() + "\n");
     } else {
       if (options.endPause == "UNPAUSE") pause = false;
       try {
         exitStatus = RunExport(options, programName);
       } catch (const std::exception& e) {
         exitStatus = 1;
-        fmt::print(stdout, "Error: Export failed\n");
-        std::fflush(stdout);
-        fmt::print(stderr, "{}\n", e.what());
+        WriteStandardOutput("Error: Export failed\n");
+        WriteStandardError(fmt::format("{}\n", e.what()));
       } catch (...) {
         exitStatus = 1;
-        fmt::print(stdout, "Error: Export failed\n");
-        std::fflush(stdout);
+        WriteStandardOutput("Error: Export failed\n");
       }
     }
   } catch (const std::exception& e) {
-    std::cerr << "Error with the program's parameters: " << e.what() << std::endl;
+    WriteStandardError(fmt::format("Error with the program's parameters: {}\n", e.what()));
   }
   if (pause) ConsolePause();
   return exitStatus;

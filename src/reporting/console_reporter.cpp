@@ -1,9 +1,10 @@
 #include "reporting/console_reporter.hpp"
 
-#include <cstdio>
 #include <string_view>
 
 #include <fmt/format.h>
+
+#include "platform/console.hpp"
 
 namespace zx {
 namespace {
@@ -13,15 +14,13 @@ void WriteLine(std::string_view tag, const std::string& message) {
   std::string line;
   line.reserve(tag.size() + message.size() + 1);
   line.append(tag).append(message).push_back('\n');
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
+  WriteStandardOutput(line);
 }
 
 }  // namespace
 
 void CConsoleProgressReporter::ReportProgress(int percent) {
-  fmt::print(stdout, "{}\n", percent);
-  std::fflush(stdout);
+  WriteStandardOutput(fmt::format("{}\n", percent));
 }
 
 void CConsoleProgressReporter::ReportInfo(const std::string& message) {

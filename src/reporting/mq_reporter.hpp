@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ipc/bounded_write.hpp"
 #include "reporting/progress_reporter.hpp"
 
 namespace zx {
@@ -20,7 +21,7 @@ class CBoostMqProgressReporter : public CProgressReporterBase {
   static constexpr size_t kMaxMessages = 100;
   static constexpr size_t kMaxMessageSize = 4096;
   // How long a report waits on a full queue before it is dropped.
-  static constexpr int kFullQueueWaitMs = 5000;
+  static constexpr int kFullQueueWaitMs = kStalledReaderLimitMs;
 
   // Opens the queue `queueName` with its own limits, or creates it. Throws
   // CExportError when neither works (an invalid name, for example).

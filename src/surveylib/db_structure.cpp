@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "platform/error.hpp"
+#include "platform/odbc/connect_checks.hpp"
 #include "platform/odbc/connection_string.hpp"
 #include "platform/odbc/source.hpp"
 #include "platform/text.hpp"
@@ -169,8 +170,16 @@ bool CDBStructureAdo::Open(bool exclusive) {
     }
     return true;
   } catch (const CExportError& e) {
-    m_errorText = path ? fmt::format("Cannot open the ZUV file {}: {}", *path, e.Description())
-                       : fmt::format("Cannot connect to the source database: {}", e.Description());
+    if (path) {
+      m_errorText = fmt::format("Cannot open the ZUV file {}: {}", *path, e.Description());
+    } else if (e.Code() == codes::kFileNotFound) {
+      m_errorText = e.Description();  // names the missing database file
+    } else {
+      // Drivers rarely say which database they could not open ("connect
+      // failed"); never the whole string, which may hold a password.
+      m_errorText = fmt::format("Cannot connect to the source database {}: {}",
+                                DatabaseNameForMessages(m_connectionText), e.Description());
+    }
     Close();
     return false;
   }

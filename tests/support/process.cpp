@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,10 +56,16 @@ CChildProcess::CChildProcess(const std::string& program, const std::vector<std::
   for (auto& e : envStore) envp.push_back(e.data());
   envp.push_back(nullptr);
 
-  int in[2], out[2], err[2];
-  MakePipe(out);
+  int in[2], out[2] = {-1, -1}, err[2];
+  if (!options.outputFd) MakePipe(out);
   MakePipe(err);
-  if (m_input) {
+  const int inputFd = options.inputFd;
+  const int outputFd = options.outputFd.value_or(-1);
+  const bool captureOutput = !options.outputFd;
+  if (inputFd >= 0) {
+    in[0] = -1;
+    in[1] = -1;
+  } else if (m_input) {
     MakePipe(in);
   } else {
     in[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -69,15 +76,29 @@ CChildProcess::CChildProcess(const std::string& program, const std::vector<std::
   m_pid = fork();
   if (m_pid < 0) throw std::runtime_error("fork failed");
   if (m_pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
+    if (inputFd >= 0) {
+      dup2(inputFd, 0);
+      if (isatty(0)) {
+        setsid();
+        ioctl(0, TIOCSCTTY, 0);
+      }
+    } else {
+      dup2(in[0], 0);
+    }
+    if (captureOutput) {
+      dup2(out[1], 1);
+    } else if (outputFd >= 0) {
+      dup2(outputFd, 1);
+    } else {
+      close(1);
+    }
     dup2(err[1], 2);
     if (dir && chdir(dir) != 0) _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  close(in[0]);
-  close(out[1]);
+  if (in[0] >= 0) close(in[0]);
+  if (out[1] >= 0) close(out[1]);
   close(err[1]);
   m_in = in[1];
   m_out = out[0];

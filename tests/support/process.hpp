@@ -15,6 +15,13 @@ struct CProcessOptions {
   // Written to the child's standard input, which is then closed. nullopt:
   // standard input is /dev/null (at its end at once).
   std::optional<std::string> input;
+  // When >= 0, the child's standard input instead (the caller keeps its own
+  // copy). A terminal becomes the controlling terminal of the child, which
+  // leads a session of its own, so it runs in the terminal's foreground.
+  int inputFd = -1;
+  // When set, the child's standard output instead of a captured pipe
+  // (CProcessResult::out stays empty); -1 starts the child with it closed.
+  std::optional<int> outputFd;
   // Extra variables, set over the inherited environment.
   std::vector<std::pair<std::string, std::string>> environment;
   std::string workingDirectory;  // empty: the caller's

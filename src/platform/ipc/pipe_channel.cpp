@@ -1,7 +1,6 @@
 #include "platform/ipc/pipe_channel.hpp"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -13,56 +12,14 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/ipc/bounded_write.hpp"
+
 namespace zx {
 namespace {
 
 void SetBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-}
-
-// A FIFO write raises SIGPIPE when the reader is gone; the signal is blocked
-// for the write and a SIGPIPE it caused is consumed before unblocking, so the
-// process neither dies nor sees a stray signal.
-bool WriteFifo(int fd, const char* data, size_t size) {
-  sigset_t pipeSet, oldSet, pending;
-  sigemptyset(&pipeSet);
-  sigaddset(&pipeSet, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipeSet, &oldSet);
-  sigpending(&pending);
-  const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
-
-  bool ok = true;
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  if (!ok && errno == EPIPE && !wasPending) {
-    timespec zero{0, 0};
-    while (sigtimedwait(&pipeSet, nullptr, &zero) < 0 && errno == EINTR) {
-    }
-  }
-  pthread_sigmask(SIG_SETMASK, &oldSet, nullptr);
-  return ok;
-}
-
-bool WriteSocket(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -88,7 +45,6 @@ bool CPipeChannel::Connect(const std::string& path, int busyWaitLimitMs) {
     if (fd < 0) return false;
     SetBlocking(fd);
     m_fd = fd;
-    m_isFifo = true;
     return true;
   }
   if (!S_ISSOCK(info.st_mode)) return false;
@@ -106,7 +62,6 @@ bool CPipeChannel::Connect(const std::string& path, int busyWaitLimitMs) {
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
       SetBlocking(fd);
       m_fd = fd;
-      m_isFifo = false;
       return true;
     }
     const int error = errno;
@@ -118,10 +73,11 @@ bool CPipeChannel::Connect(const std::string& path, int busyWaitLimitMs) {
   }
 }
 
-bool CPipeChannel::Send(const void* data, size_t size) {
+bool CPipeChannel::Send(const void* data, size_t size, int stallLimitMs) {
   if (m_fd < 0) return false;
-  const char* bytes = static_cast<const char*>(data);
-  const bool ok = m_isFifo ? WriteFifo(m_fd, bytes, size) : WriteSocket(m_fd, bytes, size);
+  // A reader that stopped taking bytes is given up like one that went away:
+  // a message cut in the middle would break its framing anyway.
+  const bool ok = WriteBounded(m_fd, data, size, stallLimitMs).outcome == WriteOutcome::kWritten;
   if (!ok) Close();
   return ok;
 }

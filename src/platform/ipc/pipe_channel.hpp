@@ -4,13 +4,16 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/ipc/bounded_write.hpp"
+
 namespace zx {
 
 class CPipeChannel {
  public:
   // How long Connect waits, at most, while a listener exists but has no room
-  // for another connection.
-  static constexpr int kBusyWaitLimitMs = 10000;
+  // for another connection: a listener that accepts nothing is a reader that
+  // takes nothing.
+  static constexpr int kBusyWaitLimitMs = kStalledReaderLimitMs;
 
   // NAME without '/' is <temp dir>/CoreFxPipe_NAME, the temp dir being $TMPDIR
   // or /tmp (where .NET puts the socket of a pipe server of that name); NAME
@@ -28,14 +31,14 @@ class CPipeChannel {
   // than `busyWaitLimitMs`.
   bool Connect(const std::string& path, int busyWaitLimitMs = kBusyWaitLimitMs);
   bool IsConnected() const { return m_fd >= 0; }
-  // Writes all bytes. Waits while the reader's buffer is full. false, and
-  // the channel closed, when the other end is gone.
-  bool Send(const void* data, size_t size);
+  // Writes all bytes. Waits while the reader's buffer is full, but at most
+  // `stallLimitMs` without progress. false, and the channel closed for good,
+  // when the other end is gone or has taken nothing for that long.
+  bool Send(const void* data, size_t size, int stallLimitMs);
   void Close() noexcept;
 
  private:
   int m_fd = -1;
-  bool m_isFifo = false;
 };
 
 }  // namespace zx

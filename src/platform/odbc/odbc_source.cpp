@@ -19,6 +19,7 @@
 
 #include "platform/dates.hpp"
 #include "platform/error.hpp"
+#include "platform/odbc/connect_checks.hpp"
 #include "platform/odbc/source.hpp"
 
 namespace zx {
@@ -761,6 +762,7 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
 
 std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
                                                const COdbcOptions& options) {
+  const std::string checkedString = CheckSqliteDatabase(connectString);
   auto state = std::make_shared<CConnectionState>();
   state->m_queryTimeout = static_cast<SQLULEN>(std::max(options.queryTimeoutSeconds, 0));
 
@@ -776,7 +778,7 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
   state->m_dbc.reset(dbc);
 
   Check(SQLDriverConnect(dbc, nullptr,
-                         reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectString.c_str())),
+                         reinterpret_cast<SQLCHAR*>(const_cast<char*>(checkedString.c_str())),
                          SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
         SQL_HANDLE_DBC, dbc, "SQLDriverConnect");
   state->m_connected = true;
