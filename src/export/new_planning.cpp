@@ -86,7 +86,7 @@ CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoRepor
   info("Getting total number of rows...");
   std::string rowQuery = fmt::sprintf(
       "SELECT COUNT(*) AS RecordCount FROM [Orvix%04ldData] JOIN [Orvix%04ldInterview] ON "
-      "[Orvix%04ldData].InterviewID = [Orvix%04ldInterview].InterviewID WHERE QuestionId IN (%s)",
+      "[Orvix%04ldData].InterviewID = [Orvix%04ldInterview].InterviewID WHERE QuestionID IN (%s)",
       id, id, id, id, questionList);
   if (!filterClause.empty()) rowQuery += fmt::sprintf(" AND %s", filterClause);
   counts.rowCount = OptionalInt(source.QueryScalar(rowQuery)).value_or(0);

@@ -178,6 +178,7 @@ def translate(sql):
             # An ISO date with 'T' compares as a SQLite date text only with a space.
             text = _ISO_DATE_T.sub(r"'\1 \2'", text)
         else:
+            text = re.sub(r"--[^\n]*", "", text)
             text = re.sub(r"\bdbo\s*\.\s*", "", text, flags=re.I)
             text = re.sub(r"\(\s*MAX\s*\)", "(-1)", text, flags=re.I)
         out.append(text)
@@ -187,7 +188,7 @@ def translate(sql):
 
 
 def split_statements(sql):
-    """Statements of a translated batch, SET and USE dropped (nothing to do here)."""
+    """The statements of a translated batch."""
     parts, current = [], []
     for literal, text in split_literals(sql):
         if literal:
@@ -199,7 +200,7 @@ def split_statements(sql):
                 current = []
             current.append(chunk)
     parts.append("".join(current))
-    return [p for p in (s.strip() for s in parts) if p and not _NO_OP.fullmatch(p)]
+    return [p for p in (s.strip() for s in parts) if p]
 
 
 def with_top(sql):
@@ -496,6 +497,7 @@ class Session:
         self.out = bytearray()
         self.db = None
         self.rng = random.Random(options.seed)
+        self.nocount = False
 
     # Packets
     def read_message(self):
@@ -605,7 +607,12 @@ class Session:
                     check_case(s, tables, columns)
             for i, statement in enumerate(statements):
                 more = DONE_MORE if i + 1 < len(statements) else 0
-                if self.statement(with_top(statement), more):
+                if _NO_OP.fullmatch(statement):
+                    # Session settings change nothing here but NOCOUNT.
+                    m = re.fullmatch(r"\s*SET\s+NOCOUNT\s+(ON|OFF)\s*;?", statement, re.I)
+                    self.nocount = m.group(1).upper() == "ON" if m else self.nocount
+                    self.out += token_done(more, 0, 0xC7)
+                elif self.statement(with_top(statement), more):
                     return
         except SqlError as e:
             self.out += token_message(e) + token_done(DONE_ERROR)
@@ -621,7 +628,8 @@ class Session:
             if not names:
                 for _ in rows:
                     pass
-                self.out += token_done(DONE_COUNT | more, _lib.sqlite3_changes(self.db.db), 0xC3)
+                counted = 0 if self.nocount else DONE_COUNT
+                self.out += token_done(counted | more, _lib.sqlite3_changes(self.db.db), 0xC3)
                 continue
             rows = list(rows)
             if self.options.shuffle and not re.search(r"\bORDER\s+BY\b", sql, re.I):
