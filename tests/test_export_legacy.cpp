@@ -305,7 +305,9 @@ TEST(ExportLegacy, SqlServerThroughFreeTds) {
       CRun run = Export(dir, dir.file("server.zuv"), c.completion, c.min, c.max,
                         server.ConnectString());
       ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
-      if (c.completion.empty()) ExpectLegacyExport(dir.file("source.db"), dir.file("server.zuv"), kSurvey);
+      if (c.completion.empty()) {
+        ExpectLegacyExport(dir.file("source.db"), dir.file("server.zuv"), kSurvey);
+      }
       ExpectSameTables(dir.file("sqlite.zuv"), dir.file("server.zuv"));
       fs::remove(dir.file("sqlite.zuv"));
       fs::remove(dir.file("server.zuv"));
@@ -345,7 +347,7 @@ TEST(ExportLegacy, SqlServerThroughFreeTds) {
     EXPECT_EQ(run.result, 1);
     EXPECT_THAT(run.errors, ::testing::Contains(HasSubstr(f.message)))
         << ::testing::PrintToString(run.errors);
-    EXPECT_EQ(ReadBytes(target), before);
+    EXPECT_TRUE(ReadBytes(target) == before) << "the previous target changed";
   }
 }
 

@@ -298,10 +298,11 @@ TEST_F(NewLayoutExport, SqlServerGivesTheSameTargets) {
   struct CCase {
     std::string completion, min, max, filter;
   };
-  for (const CCase& c : {CCase{"ALL", "", "", "1"},
-                         CCase{"COMPLETE", "01/03/2014", "01/09/2014", "Completed <> 0 AND " + window},
-                         CCase{"INCOMPLETE", "", "01/09/2014",
-                               "Completed = 0 AND StartInterview < '2014-09-01 00:00:00'"}}) {
+  for (const CCase& c :
+       {CCase{"ALL", "", "", "1"},
+        CCase{"COMPLETE", "01/03/2014", "01/09/2014", "Completed <> 0 AND " + window},
+        CCase{"INCOMPLETE", "", "01/09/2014",
+              "Completed = 0 AND StartInterview < '2014-09-01 00:00:00'"}}) {
     SCOPED_TRACE(c.completion);
     const std::string completion = c.completion == "ALL" ? "" : c.completion;
     const std::string viaSqlite = dir.file("sqlite.zuv"), viaServer = dir.file("server.zuv");

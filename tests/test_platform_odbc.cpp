@@ -314,12 +314,16 @@ TEST(PlatformOdbc, SqlServerWireTypes) {
     SCOPED_TRACE("a case-sensitive collation");
     test::CSqlServer strict(dir.file("server.db"), {"--case-sensitive"});
     auto strictConnection = ConnectOdbc(strict.ConnectString(), 300);
-    const CExportError column = ErrorOf([&] { ReadAll(*strictConnection, "SELECT ID FROM Block"); });
+    auto& connection = *strictConnection;
+    const CExportError column = ErrorOf([&] { ReadAll(connection, "SELECT ID FROM Block"); });
     EXPECT_EQ(column.Source(), "[FreeTDS][SQL Server]");
     EXPECT_EQ(column.Description(), "[42S22] Invalid column name 'ID'.");
-    const CExportError table = ErrorOf([&] { ReadAll(*strictConnection, "SELECT id FROM [block]"); });
+    const CExportError table = ErrorOf([&] { ReadAll(connection, "SELECT id FROM [block]"); });
     EXPECT_EQ(table.Description(), "[42S02] Invalid object name 'block'.");
-    EXPECT_EQ(ReadAll(*strictConnection, "SELECT COUNT(*) FROM Block")[0][0], CValue::FromInt32(1500));
+    // A result left after its first block is cancelled (an attention) by the next statement.
+    auto open = connection.Execute("SELECT id FROM Block");
+    EXPECT_EQ(open->FieldValue(0), CValue::FromInt32(1));
+    EXPECT_EQ(connection.QueryScalar("SELECT COUNT(*) FROM Block"), CValue::FromInt32(1500));
   }
   {
     SCOPED_TRACE("a connection dropped inside the second block");

@@ -94,7 +94,8 @@ class Database:
         at, end = start, start + len(data.value)
         while at < end:
             stmt, tail = _vp(), _vp()
-            if _lib.sqlite3_prepare_v2(self.db, at, end - at, ctypes.byref(stmt), ctypes.byref(tail)):
+            if _lib.sqlite3_prepare_v2(self.db, at, end - at, ctypes.byref(stmt),
+                                       ctypes.byref(tail)):
                 raise error_from_sqlite(_lib.sqlite3_errmsg(self.db).decode())
             at = tail.value or end
             if not stmt.value:
@@ -102,7 +103,8 @@ class Database:
             try:
                 count = _lib.sqlite3_column_count(stmt)
                 names = [_lib.sqlite3_column_name(stmt, i).decode() for i in range(count)]
-                decls = [(_lib.sqlite3_column_decltype(stmt, i) or b"").decode() for i in range(count)]
+                decls = [(_lib.sqlite3_column_decltype(stmt, i) or b"").decode()
+                         for i in range(count)]
                 yield names, decls, self._rows(stmt, count)
             finally:
                 _lib.sqlite3_finalize(stmt)
@@ -668,7 +670,8 @@ class Session:
         if o.drop_after == sent:
             self.flush(False)
             if self.out:  # the rows of the last partial packet, never completed
-                self.sock.sendall(struct.pack(">BBHHBB", 4, 0, len(self.out) + 8, 0, 1, 0) + self.out)
+                header = struct.pack(">BBHHBB", 4, 0, len(self.out) + 8, 0, 1, 0)
+                self.sock.sendall(header + self.out)
             self.sock.shutdown(socket.SHUT_RDWR)
             raise Dropped()
         return False
