@@ -153,7 +153,7 @@ _CONVERT_103 = re.compile(
 _DROP_IF = re.compile(
     r"IF\s+OBJECT_ID\s*\(\s*'[^']*'\s*(?:,\s*'\w+'\s*)?\)\s+IS\s+NOT\s+NULL\s+DROP\s+TABLE", re.I)
 _NO_OP = re.compile(r"\s*(?:SET|USE)\s[^;\n]*;?", re.I)
-_TOP = re.compile(r"^(\s*SELECT\s+(?:DISTINCT\s+)?)TOP\s*\(?\s*(\d+)\s*\)?", re.I)
+_TOP = re.compile(r"^(\s*SELECT\s+(?:DISTINCT\s+)?)TOP\s*\(?\s*(\d+)\s*\)?\s*", re.I)
 _ISO_DATE_T = re.compile(r"'(\d{4}-\d\d-\d\d)T(\d\d:\d\d:\d\d(?:\.\d+)?)'")
 
 
