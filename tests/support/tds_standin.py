@@ -524,9 +524,11 @@ class Session:
 
     def flush(self, final):
         """Sends the full packets of the buffer, and the rest too when final.
-        True when the client sent an attention meanwhile."""
+        True when the client sent an attention meanwhile: the rest of the
+        buffer (whole tokens: the client reads on to the acknowledgement)
+        goes out with the acknowledgement, and nothing more of the result."""
         room = self.packet_size - 8
-        while len(self.out) > room or (final and self.out is not None):
+        while len(self.out) > room or final:
             last = final and len(self.out) <= room
             chunk, self.out = self.out[:room], self.out[room:]
             self.sock.sendall(struct.pack(">BBHHBB", 4, 1 if last else 0, len(chunk) + 8, 0, 1, 0)
@@ -536,7 +538,8 @@ class Session:
             if select.select([self.sock], [], [], 0)[0]:
                 kind, _ = self.read_message()
                 if kind == 6:
-                    self.out = bytearray()
+                    self.out += token_done(DONE_ATTN)
+                    self.flush(True)
                     return True
         return False
 
@@ -650,8 +653,6 @@ class Session:
                     return True
                 self.out += b"\xD1" + encoded
                 if len(self.out) >= self.packet_size and self.flush(False):
-                    self.out += token_done(DONE_ATTN)
-                    self.flush(True)
                     return True
             if faulty and self.fault(len(rows)):
                 return True
