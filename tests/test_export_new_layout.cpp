@@ -13,6 +13,7 @@
 
 #include "export/exporter.hpp"
 #include "platform/error.hpp"
+#include "platform/odbc/source.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
 #include "support/recording_reporter.hpp"
@@ -315,6 +316,24 @@ TEST_F(NewLayoutExport, SqlServerGivesTheSameTargets) {
     test::ExpectSameTables(viaSqlite, viaServer);
     std::filesystem::remove(viaSqlite);
     std::filesystem::remove(viaServer);
+  }
+  {
+    SCOPED_TRACE("negative interview ids");
+    const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");
+    CopySample(zuv, db);
+    auto source = ConnectOdbc(server.ConnectString(), 300);
+    for (const char* table : {"Orvix0012Data", "Orvix0012Interview"}) {
+      const std::string negate = fmt::format(
+          "UPDATE [{}] SET InterviewID = -InterviewID WHERE InterviewID % 3 = 0", table);
+      test::RunSql(db, negate);
+      source->Execute(negate);
+    }
+    m_server.clear();
+    ASSERT_EQ(Export(zuv, db, dir.file("sqlite.zuv")), 0);
+    m_server = server.ConnectString();
+    ASSERT_EQ(Export(zuv, db, dir.file("server.zuv")), 0) << ::testing::PrintToString(m_errors);
+    ExpectExportedFrom(zuv, db, dir.file("server.zuv"), "1");
+    test::ExpectSameTables(dir.file("sqlite.zuv"), dir.file("server.zuv"));
   }
 }
 
