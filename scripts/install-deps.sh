@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config
   libboost-program-options-dev libboost-dev
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
+  python3
   libsqlite3-dev sqlite3
   libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev

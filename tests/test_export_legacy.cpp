@@ -14,6 +14,8 @@
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 #include "support/recording_reporter.hpp"
+#include "support/sql_server.hpp"
+#include "support/sqlite_values.hpp"
 
 namespace zx::test {
 namespace {
@@ -32,9 +34,12 @@ struct CRun {
   std::vector<int> percents;
 };
 
+// Through the SQLite ODBC driver on dir/source.db unless `connect` names another source.
 CRun Export(const CTempDir& dir, const std::string& target, const std::string& completion = "",
-            const std::string& minDate = "", const std::string& maxDate = "") {
-  CExporter exporter(dir.file("survey.zuv"), "LEGACY", SqliteOdbcConnect(dir.file("source.db")),
+            const std::string& minDate = "", const std::string& maxDate = "",
+            const std::string& connect = "") {
+  CExporter exporter(dir.file("survey.zuv"), "LEGACY",
+                     connect.empty() ? SqliteOdbcConnect(dir.file("source.db")) : connect,
                      std::to_string(kSurvey), target, "CONSOLE", "", completion, minDate, maxDate);
   auto reporter = std::make_unique<CRecordingReporter>();
   CRecordingReporter& recorded = *reporter;
@@ -274,6 +279,76 @@ TEST(ExportLegacy, WriteFailureLeavesAnExistingTargetUntouched) {
   EXPECT_THAT(run.infos, ::testing::Not(::testing::Contains("Recompacting Zuv File...")));
   EXPECT_EQ(ReadBytes(target), before);
   EXPECT_THAT(DirectoryFiles(dir), ElementsAreArray({"source.db", "survey.zuv", "target.zuv"}));
+}
+
+// Through FreeTDS to SQL Server: the targets of the SQLite runs, whatever the
+// row order; and any fault of the server ends the export with the server's
+// message and leaves the previous target as it was.
+TEST(ExportLegacy, SqlServerThroughFreeTds) {
+  CTempDir dir;
+  // Table 2 holds only numbers, one row per interview: read in blocks of 1000.
+  MakeLegacySample(dir.path(), {"--interviews", "2500", "--tables", "3", "--loops", "1",
+                                "--questions", "12", "--open-share", "0", "--sql-script",
+                                dir.file("source.sql")});
+  const std::string served = dir.file("server.db");
+  CSqlServer(served).RunScript(dir.file("source.sql"));
+  {
+    CSqlServer server(served, CSqlServer::IsReal() ? std::vector<std::string>{}
+                                                   : std::vector<std::string>{"--shuffle"});
+    struct CCase {
+      std::string completion, min, max;
+    };
+    for (const CCase& c : {CCase{"", "", ""}, CCase{"COMPLETE", "01/02/2014", ""},
+                           CCase{"INCOMPLETE", "", "1/5/2014"}}) {
+      SCOPED_TRACE(c.completion + " " + c.min + " " + c.max);
+      ASSERT_EQ(Export(dir, dir.file("sqlite.zuv"), c.completion, c.min, c.max).result, 0);
+      CRun run = Export(dir, dir.file("server.zuv"), c.completion, c.min, c.max,
+                        server.ConnectString());
+      ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
+      if (c.completion.empty()) {
+        ExpectLegacyExport(dir.file("source.db"), dir.file("server.zuv"), kSurvey);
+      }
+      ExpectSameTables(dir.file("sqlite.zuv"), dir.file("server.zuv"));
+      fs::remove(dir.file("sqlite.zuv"));
+      fs::remove(dir.file("server.zuv"));
+    }
+  }
+  if (CSqlServer::IsReal()) return;  // the faults are the stand-in's
+
+  const std::string target = dir.file("target.zuv");
+  fs::copy_file(dir.file("survey.zuv"), target);
+  const std::string before = ReadBytes(target);
+  const std::string deadlock = "chosen as the deadlock victim";
+  struct CFault {
+    std::vector<std::string> switches;
+    std::string message;  // "" for a fault that must not stop the export
+  };
+  for (const CFault& f : {CFault{{"--error-after", "0"}, deadlock},
+                          CFault{{"--error-after", "1499"}, deadlock},
+                          CFault{{"--error-after", "1000"}, deadlock},
+                          CFault{{"--error-after", "2499"}, deadlock},
+                          CFault{{"--error-after", "2500"}, deadlock},
+                          CFault{{"--drop-after", "1000"}, "Unexpected EOF from the server"},
+                          CFault{{"--drop-after", "1200"}, "Unexpected EOF from the server"},
+                          CFault{{"--warning-after", "1000"}, ""}}) {
+    SCOPED_TRACE(f.switches[0] + " " + f.switches[1]);
+    // The read of the table, not the probe for it ("... WHERE 1 = 0") nor its count.
+    std::vector<std::string> switches = {"--fault-query",
+                                         "^SELECT \\* FROM \\[ORVResponse7_2\\]$"};
+    switches.insert(switches.end(), f.switches.begin(), f.switches.end());
+    CSqlServer faulty(served, switches);
+    const std::string out = f.message.empty() ? dir.file("warned.zuv") : target;
+    CRun run = Export(dir, out, "", "", "", faulty.ConnectString());
+    if (f.message.empty()) {
+      ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
+      ExpectLegacyExport(dir.file("source.db"), out, kSurvey);
+      continue;
+    }
+    EXPECT_EQ(run.result, 1);
+    EXPECT_THAT(run.errors, ::testing::Contains(HasSubstr(f.message)))
+        << ::testing::PrintToString(run.errors);
+    EXPECT_TRUE(ReadBytes(target) == before) << "the previous target changed";
+  }
 }
 
 TEST(ExportLegacy, BinaryRunExitsZeroAndTimesTheExport) {

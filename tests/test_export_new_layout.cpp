@@ -13,9 +13,11 @@
 
 #include "export/exporter.hpp"
 #include "platform/error.hpp"
+#include "platform/odbc/source.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
 #include "support/recording_reporter.hpp"
+#include "support/sql_server.hpp"
 #include "support/sqlite_file.hpp"
 #include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
@@ -40,7 +42,8 @@ class NewLayoutExport : public ::testing::Test {
     const std::string command =
         std::string(ZUVSAMPLE_BIN) + " --out-dir " + s_dir->path() +
         " --survey-id 12 --interviews 150 --questions 26 --loops 2 --nested-loops 1 --tables 3"
-        " --split-share 0.5 --sparse-ids --null-share 0.1 --layout new > /dev/null";
+        " --split-share 0.5 --sparse-ids --null-share 0.1 --layout new --sql-script " +
+        s_dir->file("source.sql") + " > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
   static void TearDownTestSuite() {
@@ -60,8 +63,9 @@ class NewLayoutExport : public ::testing::Test {
   int Export(const std::string& zuv, const std::string& db, const std::string& target,
              const std::string& completion = "", const std::string& minDate = "",
              const std::string& maxDate = "") {
-    CExporter exporter(zuv, "NEW", test::SqliteConnectString(db), std::to_string(kSurvey), target,
-                       "CONSOLE", "", completion, minDate, maxDate);
+    CExporter exporter(zuv, "NEW", m_server.empty() ? test::SqliteConnectString(db) : m_server,
+                       std::to_string(kSurvey), target, "CONSOLE", "", completion, minDate,
+                       maxDate);
     auto recording = std::make_unique<test::CRecordingReporter>();
     test::CRecordingReporter& reporter = *recording;
     exporter.SetReporter(std::move(recording));
@@ -230,6 +234,7 @@ class NewLayoutExport : public ::testing::Test {
   }
 
   static test::CTempDir* s_dir;
+  std::string m_server;  // the connection string of Export when not empty
   std::vector<std::string> m_infos, m_errors;
   std::vector<int> m_percents;
 };
@@ -277,6 +282,58 @@ TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {
     EXPECT_TRUE(
         Contains(m_infos, fmt::format("The total number of interviews is {}\n", count.Int64())));
     ExpectExportedFrom(zuv, db, target, c.filter);
+  }
+}
+
+// Through FreeTDS to SQL Server (the stand-in answers in a random row order
+// and with a case-sensitive collation): the targets of the SQLite runs.
+TEST_F(NewLayoutExport, SqlServerGivesTheSameTargets) {
+  test::CTempDir dir;
+  const std::string served = dir.file("server.db");
+  test::CSqlServer(served).RunScript(s_dir->file("source.sql"));
+  std::vector<std::string> switches;
+  if (!test::CSqlServer::IsReal()) switches = {"--shuffle", "--case-sensitive"};
+  test::CSqlServer server(served, switches);
+  const std::string window =
+      "StartInterview > '2014-03-01 00:00:00' AND StartInterview < '2014-09-01 00:00:00'";
+  struct CCase {
+    std::string completion, min, max, filter;
+  };
+  for (const CCase& c :
+       {CCase{"ALL", "", "", "1"},
+        CCase{"COMPLETE", "01/03/2014", "01/09/2014", "Completed <> 0 AND " + window},
+        CCase{"INCOMPLETE", "", "01/09/2014",
+              "Completed = 0 AND StartInterview < '2014-09-01 00:00:00'"}}) {
+    SCOPED_TRACE(c.completion);
+    const std::string completion = c.completion == "ALL" ? "" : c.completion;
+    const std::string viaSqlite = dir.file("sqlite.zuv"), viaServer = dir.file("server.zuv");
+    m_server.clear();
+    ASSERT_EQ(Export(Zuv(), Db(), viaSqlite, completion, c.min, c.max), 0);
+    m_server = server.ConnectString();
+    ASSERT_EQ(Export(Zuv(), Db(), viaServer, completion, c.min, c.max), 0)
+        << ::testing::PrintToString(m_errors);
+    ExpectExportedFrom(Zuv(), Db(), viaServer, c.filter);
+    test::ExpectSameTables(viaSqlite, viaServer);
+    std::filesystem::remove(viaSqlite);
+    std::filesystem::remove(viaServer);
+  }
+  {
+    SCOPED_TRACE("negative interview ids");
+    const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");
+    CopySample(zuv, db);
+    auto source = ConnectOdbc(server.ConnectString(), 300);
+    for (const char* table : {"Orvix0012Data", "Orvix0012Interview"}) {
+      const std::string negate = fmt::format(
+          "UPDATE [{}] SET InterviewID = -InterviewID WHERE InterviewID % 3 = 0", table);
+      test::RunSql(db, negate);
+      source->Execute(negate);
+    }
+    m_server.clear();
+    ASSERT_EQ(Export(zuv, db, dir.file("sqlite.zuv")), 0);
+    m_server = server.ConnectString();
+    ASSERT_EQ(Export(zuv, db, dir.file("server.zuv")), 0) << ::testing::PrintToString(m_errors);
+    ExpectExportedFrom(zuv, db, dir.file("server.zuv"), "1");
+    test::ExpectSameTables(dir.file("sqlite.zuv"), dir.file("server.zuv"));
   }
 }
 

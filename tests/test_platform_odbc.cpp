@@ -10,6 +10,8 @@
 #include "platform/error.hpp"
 #include "platform/odbc/connect_checks.hpp"
 #include "platform/odbc/source.hpp"
+#include "support/sql_server.hpp"
+#include "support/sqlite_file.hpp"
 #include "support/sqlite_source_db.hpp"
 #include "support/temp_dir.hpp"
 
@@ -284,6 +286,85 @@ TEST(PlatformOdbc, DriverErrorsCarryTheDriverText) {
   }
   // The connection stays usable after a failed statement.
   EXPECT_EQ(connection->QueryScalar("SELECT 1"), CValue::FromInt32(1));
+}
+
+// Every wire type through FreeTDS arrives as the value it holds; the stand-in
+// answers as a case-sensitive server and drops connections when told.
+TEST(PlatformOdbc, SqlServerWireTypes) {
+  test::CTempDir dir;
+  test::CSqlServer server(dir.file("server.db"));
+  auto connection = ConnectOdbc(server.ConnectString(), 300);
+  EXPECT_EQ(connection->Dialect(), SqlDialect::SqlServer);
+  // Long enough for several reads of a KiB and several wire chunks.
+  std::string longText;
+  for (int i = 0; i < 700; ++i) longText += "Données été ✓ " + std::to_string(i) + " ";
+  connection->Execute(
+      "IF OBJECT_ID(N'dbo.Types', N'U') IS NOT NULL DROP TABLE [dbo].[Types];"
+      "CREATE TABLE [dbo].[Types] ([id] INT NOT NULL, [i] INT NULL, [s] SMALLINT NULL,"
+      " [ti] TINYINT NULL, [b] BIGINT NULL, [bt] BIT NULL, [f] FLOAT NULL, [r] REAL NULL,"
+      " [dt] DATETIME NULL, [dt2] DATETIME2(3) NULL, [dec] DECIMAL(9,3) NULL,"
+      " [nv] NVARCHAR(40) NULL, [nmax] NVARCHAR(MAX) NULL, [vc] VARCHAR(20) NULL,"
+      " [g] UNIQUEIDENTIFIER NULL)");
+  connection->Execute(
+      "INSERT INTO [dbo].[Types] VALUES (1, -2147483648, -32768, 255, 9007199254740993, 1,"
+      " -1.25e+300, 0.5, '2014-12-31T23:59:58.997', '2014-12-31T23:59:58.123', 123456.789,"
+      " N'Données été', N'" + longText + "', 'café', 'a1b2c3d4-0000-4000-a000-123456789abc'),"
+      " (2, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  const auto rows = ReadAll(*connection, "SELECT * FROM [Types] ORDER BY [id]");
+  ASSERT_EQ(rows.size(), 2u);
+  const std::vector<CValue> want = {
+      CValue::FromInt32(1),
+      CValue::FromInt32(-2147483647 - 1),
+      CValue::FromInt16(-32768),
+      CValue::FromInt16(255),
+      CValue::FromInt64(9007199254740993),
+      CValue::FromBool(true),
+      CValue::FromDouble(-1.25e+300),
+      CValue::FromDouble(0.5),
+      CValue::FromDateTime(MakeDateTime(2014, 12, 31, 23, 59, 58, 997000000)),
+      CValue::FromDateTime(MakeDateTime(2014, 12, 31, 23, 59, 58, 123000000)),
+      CValue::FromDouble(123456.789),
+      CValue::FromText("Données été"),
+      CValue::FromText(longText),
+      CValue::FromText("café"),
+      CValue::FromText("A1B2C3D4-0000-4000-A000-123456789ABC")};
+  ASSERT_EQ(rows[0].size(), want.size());
+  for (size_t c = 0; c < want.size(); ++c) {
+    EXPECT_EQ(rows[0][c], want[c]) << "column " << c;
+    if (c > 0) {
+      EXPECT_TRUE(rows[1][c].IsNull()) << "column " << c;
+    }
+  }
+  if (test::CSqlServer::IsReal()) return;
+
+  test::RunSql(dir.file("server.db"),
+               "CREATE TABLE Block (id INT, v INT);"
+               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1500)"
+               " INSERT INTO Block SELECT i, i * 3 FROM n;");
+  {
+    SCOPED_TRACE("a case-sensitive collation");
+    test::CSqlServer strict(dir.file("server.db"), {"--case-sensitive"});
+    auto strictConnection = ConnectOdbc(strict.ConnectString(), 300);
+    auto& connection = *strictConnection;
+    const CExportError column = ErrorOf([&] { ReadAll(connection, "SELECT ID FROM Block"); });
+    EXPECT_EQ(column.Source(), "[FreeTDS][SQL Server]");
+    EXPECT_EQ(column.Description(), "[42S22] Invalid column name 'ID'.");
+    const CExportError table = ErrorOf([&] { ReadAll(connection, "SELECT id FROM [block]"); });
+    EXPECT_EQ(table.Description(), "[42S02] Invalid object name 'block'.");
+    // A result left after its first block is cancelled (an attention) by the next
+    // statement, while the server is still sending it (megabytes).
+    auto open = connection.Execute("SELECT a.id, b.v FROM Block a, Block b WHERE b.id <= 200");
+    EXPECT_EQ(open->FieldValue(0), CValue::FromInt32(1));
+    EXPECT_EQ(connection.QueryScalar("SELECT COUNT(*) FROM Block"), CValue::FromInt32(1500));
+  }
+  {
+    SCOPED_TRACE("a connection dropped inside the second block");
+    test::CSqlServer dropping(dir.file("server.db"), {"--drop-after", "1200"});
+    auto dropped = ConnectOdbc(dropping.ConnectString(), 300);
+    const CExportError error = ErrorOf([&] { ReadAll(*dropped, "SELECT id, v FROM Block"); });
+    EXPECT_EQ(error.Code(), codes::kFail);
+    EXPECT_EQ(error.Description(), "[01000] Unexpected EOF from the server");
+  }
 }
 
 // A connection that only answers its dialect, for the SQL Server text.

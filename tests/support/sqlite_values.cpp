@@ -1,5 +1,6 @@
 #include "support/sqlite_values.hpp"
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <cmath>
@@ -86,6 +87,29 @@ bool SameValue(const CValue& a, const CValue& b) {
     return std::fabs(a.Double() - b.Double()) <= 1e-15 * std::fmax(1.0, std::fabs(a.Double()));
   }
   return a == b;
+}
+
+void ExpectSameTables(const std::string& expected, const std::string& actual) {
+  const std::string tables =
+      "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%' ORDER BY 1";
+  const auto names = QueryValues(expected, tables);
+  ASSERT_EQ(QueryValues(actual, tables), names);
+  for (const auto& name : names) {
+    const std::string table = name[0].Text();
+    SCOPED_TRACE(table);
+    const auto columns =
+        QueryValues(expected, "SELECT count(*) FROM pragma_table_info('" + table + "')");
+    std::string order = "1";
+    for (int64_t c = 2; c <= columns.at(0).at(0).Int64(); ++c) order += ", " + std::to_string(c);
+    const std::string sql = "SELECT * FROM [" + table + "] ORDER BY " + order;
+    const auto want = QueryValues(expected, sql), got = QueryValues(actual, sql);
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t r = 0; r < want.size(); ++r) {
+      ASSERT_EQ(got[r].size(), want[r].size());
+      for (size_t c = 0; c < want[r].size(); ++c)
+        ASSERT_PRED2(SameValue, got[r][c], want[r][c]) << "row " << r << " column " << c;
+    }
+  }
 }
 
 std::string SqliteConnectString(const std::string& path) {

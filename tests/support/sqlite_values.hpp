@@ -20,6 +20,10 @@ std::vector<std::vector<CValue>> QueryValues(const std::string& path, const std:
 // Equal, doubles allowed one part in 10^15 (the ODBC driver passes them as text).
 bool SameValue(const CValue& a, const CValue& b);
 
+// With gtest assertions: both files hold the same tables with the same rows
+// (in any order), values compared by SameValue.
+void ExpectSameTables(const std::string& expected, const std::string& actual);
+
 // "Driver=SQLite3;Database=PATH;StepAPI=1".
 std::string SqliteConnectString(const std::string& path);
 

@@ -101,8 +101,20 @@ std::string_view ComponentPrefix(std::string_view message) {
   throw CExportError(codes::kFail, source.empty() ? std::string("ODBC") : source, description);
 }
 
+// A call that succeeded "with information" may still carry an error: FreeTDS
+// ends a block fetch that a server error cut short that way, and answers
+// SQL_NO_DATA next. Only warnings (SQLSTATE class 01) are passed over.
+bool HasErrorRecord(SQLSMALLINT handleType, SQLHANDLE handle) {
+  for (const CDiagRecord& record : ReadDiagnostics(handleType, handle)) {
+    if (record.state.rfind("01", 0) != 0) return true;
+  }
+  return false;
+}
+
 void Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, std::string_view call) {
-  if (!SQL_SUCCEEDED(rc)) ThrowOdbcError(handleType, handle, rc, call);
+  if (!SQL_SUCCEEDED(rc) || (rc == SQL_SUCCESS_WITH_INFO && HasErrorRecord(handleType, handle))) {
+    ThrowOdbcError(handleType, handle, rc, call);
+  }
 }
 
 // Statement options that a driver may not implement (HYC00) are not worth
@@ -110,10 +122,10 @@ void Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, std::string_v
 void SetOptionalStatementAttr(SQLHSTMT statement, SQLINTEGER attribute, SQLULEN value) {
   const SQLRETURN rc =
       SQLSetStmtAttr(statement, attribute, reinterpret_cast<SQLPOINTER>(value), SQL_IS_UINTEGER);
-  if (SQL_SUCCEEDED(rc)) return;
+  if (rc == SQL_SUCCESS) return;
   const std::vector<CDiagRecord> records = ReadDiagnostics(SQL_HANDLE_STMT, statement);
   if (!records.empty() && records.front().state == "HYC00") return;
-  ThrowOdbcError(SQL_HANDLE_STMT, statement, rc, "SQLSetStmtAttr");
+  Check(rc, SQL_HANDLE_STMT, statement, "SQLSetStmtAttr");
 }
 
 // ---------------------------------------------------------------------------
