@@ -87,8 +87,9 @@ struct CFaultHook {
 
 TEST(ExportLegacy, CopiesEveryRowAndReportsEachStage) {
   CTempDir dir;
+  // --orphan-table: a table with no question, and one holding only a split part.
   MakeLegacySample(dir.path(), {"--interviews", "400", "--tables", "3", "--loops", "2",
-                                "--nested-loops", "1", "--questions", "20"});
+                                "--nested-loops", "1", "--questions", "20", "--orphan-table"});
   const std::string sourceDb = dir.file("source.db");
   const std::string target = dir.file("target.zuv");
   CRun run = Export(dir, target);

@@ -49,20 +49,6 @@ std::string BuildQuestionList(const std::vector<std::vector<TableQuestion>>& tab
   return list;
 }
 
-int32_t CountNewLayoutTables(const CQuestionnaire& questionnaire, int32_t highestTableNumber) {
-  // Table numbers are 16-bit in the questionnaire: a token beyond is malformed.
-  constexpr int32_t kMaxTableNumber = 32767;
-  int32_t count = highestTableNumber;
-  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
-    const CQuestion& question = questionnaire.GetQuestion(i);
-    if (!question.CarriesData()) continue;
-    for (const CAdditionalTableToken& token : ParseAdditionalTables(question.m_additionalTables)) {
-      if (token.tableNumber <= kMaxTableNumber) count = std::max(count, token.tableNumber);
-    }
-  }
-  return count;
-}
-
 namespace {
 
 std::optional<int32_t> OptionalInt(const CValue& value) {

@@ -105,19 +105,6 @@ std::string CreateKeyIndexSql(const std::string& name, int keyCount) {
          " (" + KeyColumns(keyCount) + ")";
 }
 
-// The response tables the questions that carry data use, from 1 to the highest.
-int HighestTable(const CQuestionnaire& questionnaire) {
-  int highest = 0;
-  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
-    const CQuestion& q = questionnaire.GetQuestion(i);
-    if (!q.CarriesData()) continue;
-    highest = std::max<int>(highest, q.m_tableNumber);
-    for (const CAdditionalTableToken& token : ParseAdditionalTables(q.m_additionalTables))
-      highest = std::max(highest, token.tableNumber);
-  }
-  return highest;
-}
-
 }  // namespace
 
 bool CDBStructureVirtual::DeleteAndRecreateResponseStructure(const CQuestionnaire& questionnaire,
@@ -228,7 +215,7 @@ bool CDBStructureAdo::ReadDataStructure(CQuestionnaire& questionnaire) {
     questionnaire.m_errorText = "The source database is not open";
     return false;
   }
-  const int highest = HighestTable(questionnaire);
+  const int highest = HighestResponseTable(questionnaire);
   if (highest == 0) return true;  // nothing to read, nothing to require
   std::vector<std::string> required;
   if (m_surveyFlag) {

@@ -301,4 +301,18 @@ int CQuestionnaire::GetLoopDepth(int index) const {
   return depth;
 }
 
+int32_t HighestResponseTable(const CQuestionnaire& questionnaire) {
+  int32_t highest = 0;
+  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
+    const CQuestion& q = questionnaire.GetQuestion(i);
+    if (!q.CarriesData()) continue;
+    highest = std::max<int32_t>(highest, q.m_tableNumber);
+    // Read rejects a token beyond the 16-bit table numbers; a model filled
+    // otherwise must not size an export by one either.
+    for (const CAdditionalTableToken& token : ParseAdditionalTables(q.m_additionalTables))
+      if (token.tableNumber <= INT16_MAX) highest = std::max(highest, token.tableNumber);
+  }
+  return highest;
+}
+
 }  // namespace zx

@@ -91,4 +91,9 @@ class CQuestionnaire {
   bool CheckStructure(const std::string& path);
 };
 
+// The highest response table the questions that carry data use, by their
+// NroTableReponse or an AdditionalTables token; 0 when none does. Every table
+// from 1 to it exists in a target, even one that holds no question.
+int32_t HighestResponseTable(const CQuestionnaire& questionnaire);
+
 }  // namespace zx

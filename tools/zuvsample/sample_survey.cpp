@@ -207,6 +207,20 @@ void CSampleSurvey::BuildQuestionnaire() {
       }
     }
   }
+  if (m_options.orphanTable) {
+    int highest = 0;
+    for (const CElement& e : m_elements) highest = std::max<int>(highest, e.tableNumber);
+    auto split = std::find_if(m_elements.begin(), m_elements.end(),
+                              [](const CElement& e) { return !e.additionalTables.empty(); });
+    if (split == m_elements.end())
+      throw std::invalid_argument(
+          "--orphan-table needs a split question: --tables 2 or more "
+          "and --split-share above 0");
+    const CAdditionalTableToken last = ParseAdditionalTables(split->additionalTables).back();
+    split->additionalTables.erase(split->additionalTables.rfind(';') + 1);
+    split->additionalTables +=
+        fmt::format("{}:{},{}", highest + 2, last.firstDataOrder, last.lastDataOrder);
+  }
 
   CRandom semi(Mix(m_options.seed, 2));
   std::vector<int32_t> openCodes;
@@ -233,7 +247,11 @@ bool CSampleSurvey::IsLoopBase(int element) const {
 
 void CSampleSurvey::BuildTables() {
   int highest = 0;
-  for (const CElement& e : m_elements) highest = std::max<int>(highest, e.tableNumber);
+  for (const CElement& e : m_elements) {
+    highest = std::max<int>(highest, e.tableNumber);
+    for (const CAdditionalTableToken& token : ParseAdditionalTables(e.additionalTables))
+      highest = std::max(highest, token.tableNumber);
+  }
   m_tables.resize(size_t(highest));
   for (int t = 0; t < highest; ++t) m_tables[size_t(t)].number = t + 1;
   for (CElement& e : m_elements) {
