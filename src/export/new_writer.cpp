@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "export/write_tolerance.hpp"
 #include "platform/error.hpp"
 #include "platform/zuv/engine.hpp"
 #include "surveylib/questionnaire.hpp"
@@ -258,7 +259,7 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
     try {
       m_table->Update();
     } catch (const CExportError& e) {
-      if (!skippedColumn && !e.IsRequiredFieldEmpty()) throw;
+      if (!UpdateFailureDropsRow(e, skippedColumn, true)) throw;
     }
     return true;
   } catch (const CExportError& e) {
