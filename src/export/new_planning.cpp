@@ -24,8 +24,8 @@ std::string BuildInterviewFilterClause(CompletionFilter completion,
                                        const std::optional<CCalendarDate>& maxStart,
                                        const CSourceConnection& source) {
   std::string clause;
-  if (completion == COMPLETE || completion == INCOMPLETE) {
-    clause = fmt::sprintf("Completed %s 0", completion == COMPLETE ? "<>" : "=");
+  if (completion == CompletionFilter::COMPLETE || completion == CompletionFilter::INCOMPLETE) {
+    clause = fmt::sprintf("Completed %s 0", completion == CompletionFilter::COMPLETE ? "<>" : "=");
     if (minStart || maxStart) clause += " AND ";
   }
   if (minStart) {

@@ -42,7 +42,7 @@ CTemporaryFiles::~CTemporaryFiles() {
 
 std::unique_ptr<CSourceConnection> CExporter::ConnectSource() {
   if (m_sourceConnector) return m_sourceConnector(m_settings.connectString);
-  return ConnectOdbc(m_settings.connectString, 300);
+  return ConnectOdbc(m_settings.connectString, kSourceQueryTimeoutSeconds);
 }
 
 std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {

@@ -20,7 +20,6 @@ namespace {
 
 // SQLite's default limit on the columns of one table.
 constexpr size_t kMaxColumns = 2000;
-constexpr int kSourceQueryTimeoutSeconds = 300;
 
 std::string Lower(std::string_view text) {
   std::string out(text);
@@ -48,12 +47,12 @@ bool IsResponseTableName(std::string_view name) {
 }
 
 const char* FieldType(const CQuestion& q) {
-  if (q.GetTypeElement() == 2) return "INTEGER";
+  if (q.GetTypeElement() == element_types::kLoop) return "INTEGER";
   switch (q.GetTypeQuestion()) {
-    case 1:
-    case 2:
+    case question_types::kSingleChoice:
+    case question_types::kMultipleChoice:
       return "INTEGER";
-    case 3:
+    case question_types::kNumeric:
       return "REAL";
     default:
       return "TEXT";  // open text, dates, and any type this library does not know
