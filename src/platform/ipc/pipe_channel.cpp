@@ -13,6 +13,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/unique_fd.hpp"
+
 namespace zx {
 namespace {
 
@@ -101,16 +103,15 @@ bool CPipeChannel::Connect(const std::string& path, int busyWaitLimitMs) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(busyWaitLimitMs);
   for (;;) {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-      SetBlocking(fd);
-      m_fd = fd;
+    CUniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.Valid()) return false;
+    if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+      SetBlocking(fd.Get());
+      m_fd = fd.Release();
       m_isFifo = false;
       return true;
     }
     const int error = errno;
-    close(fd);
     // EAGAIN: the listener's backlog is full, it is busy. Anything else
     // (ECONNREFUSED from a stale socket file included) means nobody listens.
     if (error != EAGAIN || std::chrono::steady_clock::now() >= deadline) return false;
