@@ -145,8 +145,9 @@ int64_t ExpectLegacyExport(const std::string& sourceDb, const std::string& targe
       if (tc >= 0) mapped.emplace_back(static_cast<int>(c), tc);
     }
     // A table that holds no question has its keys alone.
-    if (source.columns.size() > keyColumns.size())
+    if (source.columns.size() > keyColumns.size()) {
       EXPECT_GT(mapped.size(), keyColumns.size()) << "table " << t << ": no value column mapped";
+    }
 
     size_t expectedRows = 0;
     for (const auto& row : source.rows) {
