@@ -382,8 +382,10 @@ CInterview CSampleSurvey::Interview(int64_t index) {
       default: {
         std::string s;
         const int64_t words = 1 + rng.Below(6);
-        for (int64_t w = 0; w < words; ++w)
-          s += (w ? " " : "") + std::string(kWords[rng.Below(std::size(kWords))]);
+        for (int64_t w = 0; w < words; ++w) {
+          if (w > 0) s += ' ';
+          s += kWords[rng.Below(std::size(kWords))];
+        }
         emit(e, 1, {}, {}, text(std::move(s)), duration);
       }
     }
