@@ -12,6 +12,7 @@
 #include "sample_survey.hpp"
 #include "source_layout.hpp"
 #include "writers.hpp"
+#include "zuvexport_version.hpp"
 
 namespace po = boost::program_options;
 using zx::sample::CSampleOptions;
@@ -119,6 +120,7 @@ CSampleOptions ParseOptions(int argc, char** argv, bool& help, po::options_descr
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (zx::PrintVersionIfAsked(argc, argv, "zuvsample")) return 0;
   po::options_description desc("Usage: zuvsample [options]\nOptions");
   CSampleOptions options;
   try {

@@ -31,6 +31,7 @@
 
 #include "platform/ipc/message_queue.hpp"
 #include "platform/ipc/pipe_channel.hpp"
+#include "zuvexport_version.hpp"
 
 extern char** environ;
 
@@ -233,6 +234,7 @@ int WatchPipe(const Arguments& args) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (zx::PrintVersionIfAsked(argc, argv, "zuvwatch")) return 0;
   signal(SIGPIPE, SIG_IGN);
   const Arguments args = Parse(argc, argv);
   try {
