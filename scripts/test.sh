@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite three ways: Debug; AddressSanitizer with
-# UndefinedBehaviorSanitizer; ThreadSanitizer.
+# UndefinedBehaviorSanitizer; ThreadSanitizer. Warnings are errors. Then a
+# Release build is installed and packaged, and both must give a working
+# zuvexport with its manual page; last, the formatting is checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,7 +13,7 @@ bash scripts/install-deps.sh
 build() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug "$@"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DZUVEXPORT_WERROR=ON "$@"
   cmake --build "$dir" -j"$JOBS"
 }
 
@@ -32,3 +34,35 @@ build build/ci-tsan -DZUVEXPORT_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   setarch "$(uname -m)" -R \
   ctest --test-dir build/ci-tsan --output-on-failure -j"$JOBS"
+
+echo "== Install and Debian package"
+cmake -S . -B build/ci-release -DCMAKE_BUILD_TYPE=Release -DZUVEXPORT_WERROR=ON \
+  -DZUVEXPORT_BUILD_TESTS=OFF
+cmake --build build/ci-release -j"$JOBS"
+VERSION=$(sed -n 's/^project(zuvexport VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+STAGING=$(mktemp -d)
+trap 'rm -rf "$STAGING"' EXIT
+
+# A tree with bin/ and share/man/ must hold the three programs and the page.
+check_installed() {
+  local root=$1
+  test "$("$root/bin/zuvexport" --version < /dev/null)" = "zuvexport $VERSION"
+  for tool in zuvsample zuvwatch; do
+    test "$("$root/bin/$tool" --version)" = "$tool $VERSION"
+  done
+  MANPAGER=cat man -M "$root/share/man" zuvexport | grep -q -e '--minstartdate'
+  echo "$root: zuvexport $VERSION and its manual page"
+}
+
+cmake --install build/ci-release --prefix "$STAGING/install"
+check_installed "$STAGING/install"
+
+rm -f build/ci-release/zuvexport_*.deb
+(cd build/ci-release && cpack -G DEB)
+DEB=$(echo build/ci-release/zuvexport_*.deb)
+dpkg-deb -f "$DEB" Depends | grep -q 'unixodbc, libsqliteodbc, tdsodbc'
+dpkg-deb -x "$DEB" "$STAGING/deb"
+check_installed "$STAGING/deb/usr"
+
+echo "== Formatting"
+bash scripts/check-format.sh

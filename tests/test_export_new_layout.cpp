@@ -42,7 +42,7 @@ class NewLayoutExport : public ::testing::Test {
     const std::string command =
         std::string(ZUVSAMPLE_BIN) + " --out-dir " + s_dir->path() +
         " --survey-id 12 --interviews 150 --questions 26 --loops 2 --nested-loops 1 --tables 3"
-        " --split-share 0.5 --sparse-ids --null-share 0.1 --layout new --sql-script " +
+        " --split-share 0.5 --orphan-table --sparse-ids --null-share 0.1 --layout new --sql-script " +
         s_dir->file("source.sql") + " > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
@@ -254,6 +254,25 @@ TEST_F(NewLayoutExport, EveryValueLandsOnceInItsField) {
   EXPECT_EQ(m_percents.back(), 100);
   ExpectExported(target, "1");
   EXPECT_FALSE(std::filesystem::exists(target + ".tmp"));
+
+  // One split question's last part sits two tables beyond every question's
+  // own: the table between holds no question and still exists, with keys only.
+  const int64_t ownTables =
+      test::QueryValues(Zuv(), "SELECT max(NroTableReponse) FROM Questionnaire")
+          .at(0)
+          .at(0)
+          .Int64();
+  auto count = [&](const std::string& sql) {
+    return test::QueryValues(target, sql).at(0).at(0).Int64();
+  };
+  EXPECT_EQ(count("SELECT count(*) FROM sqlite_master WHERE type = 'table'"
+                  " AND name LIKE 'ORV Reponse%'"),
+            ownTables + 2);
+  EXPECT_EQ(count(fmt::format("SELECT count(*) FROM pragma_table_info('ORV Reponse{}')"
+                              " WHERE name LIKE '%;%'",
+                              ownTables + 1)),
+            0);
+  EXPECT_GT(count(fmt::format("SELECT count(*) FROM [ORV Reponse{}]", ownTables + 2)), 0);
 }
 
 TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {

@@ -28,17 +28,18 @@ TEST(NewPlanning, FilterClauseIsBuiltFromTheParsedDatesInTheServersDialect) {
   const CDialectOnly sqlServer(SqlDialect::SqlServer);
   const CCalendarDate first{2014, 1, 1};
   const CCalendarDate last{2014, 12, 31};
-  EXPECT_EQ(BuildInterviewFilterClause(NONE, {}, {}, sqlServer), "");
-  EXPECT_EQ(BuildInterviewFilterClause(COMPLETE, {}, {}, sqlServer), "Completed <> 0");
-  EXPECT_EQ(BuildInterviewFilterClause(COMPLETE, {}, last, sqlServer),
+  EXPECT_EQ(BuildInterviewFilterClause(CompletionFilter::NONE, {}, {}, sqlServer), "");
+  EXPECT_EQ(BuildInterviewFilterClause(CompletionFilter::COMPLETE, {}, {}, sqlServer),
+            "Completed <> 0");
+  EXPECT_EQ(BuildInterviewFilterClause(CompletionFilter::COMPLETE, {}, last, sqlServer),
             "Completed <> 0 AND StartInterview < CONVERT(DATETIME, '31/12/2014', 103)");
-  EXPECT_EQ(BuildInterviewFilterClause(NONE, first, {}, sqlServer),
+  EXPECT_EQ(BuildInterviewFilterClause(CompletionFilter::NONE, first, {}, sqlServer),
             "StartInterview > CONVERT(DATETIME, '01/01/2014', 103)");
-  EXPECT_EQ(BuildInterviewFilterClause(INCOMPLETE, first, last, sqlServer),
+  EXPECT_EQ(BuildInterviewFilterClause(CompletionFilter::INCOMPLETE, first, last, sqlServer),
             "Completed = 0 AND StartInterview > CONVERT(DATETIME, '01/01/2014', 103) AND "
             "StartInterview < CONVERT(DATETIME, '31/12/2014', 103)");
   const CDialectOnly sqlite(SqlDialect::Sqlite);
-  EXPECT_EQ(BuildInterviewFilterClause(NONE, first, last, sqlite),
+  EXPECT_EQ(BuildInterviewFilterClause(CompletionFilter::NONE, first, last, sqlite),
             "StartInterview > '2014-01-01 00:00:00' AND StartInterview < '2014-12-31 00:00:00'");
 }
 
@@ -181,7 +182,8 @@ TEST(NewPlanning, CountsSelectTheFilteredInterviews) {
   }
   {
     // Both bounds exclusive: interview 3 started exactly at the lower one.
-    const std::string filter = clause(NONE, CCalendarDate{2014, 3, 1}, CCalendarDate{2014, 5, 1});
+    const std::string filter =
+        clause(CompletionFilter::NONE, CCalendarDate{2014, 3, 1}, CCalendarDate{2014, 5, 1});
     const auto counts = CountNewLayoutSource(*source, info, 12, "1,2", filter);
     EXPECT_EQ(counts.rowCount, 1);
     EXPECT_EQ(counts.interviewCount, 1);
@@ -189,16 +191,17 @@ TEST(NewPlanning, CountsSelectTheFilteredInterviews) {
     EXPECT_EQ(ReadPassingInterviewIds(*source, 12, filter), (std::vector<int32_t>{9}));
   }
   {
-    const auto counts = CountNewLayoutSource(*source, info, 12, "2", clause(INCOMPLETE, {}, {}));
+    const auto counts =
+        CountNewLayoutSource(*source, info, 12, "2", clause(CompletionFilter::INCOMPLETE, {}, {}));
     EXPECT_EQ(counts.rowCount, 2);
     EXPECT_EQ(counts.interviewCount, 1);
     EXPECT_EQ(counts.maxInterviewId, 17);
-    EXPECT_EQ(ReadPassingInterviewIds(*source, 12, clause(INCOMPLETE, {}, {})),
+    EXPECT_EQ(ReadPassingInterviewIds(*source, 12, clause(CompletionFilter::INCOMPLETE, {}, {})),
               (std::vector<int32_t>{17}));
   }
   {
     messages.clear();
-    const std::string filter = clause(COMPLETE, CCalendarDate{2015, 1, 1}, {});
+    const std::string filter = clause(CompletionFilter::COMPLETE, CCalendarDate{2015, 1, 1}, {});
     const auto counts = CountNewLayoutSource(*source, info, 12, "1", filter);
     EXPECT_EQ(counts.interviewCount, 0);
     EXPECT_FALSE(counts.maxInterviewId.has_value());

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "export/new_writer.hpp"
+#include "platform/error.hpp"
 #include "platform/zuv/engine.hpp"
 #include "support/sqlite_file.hpp"
 #include "support/sqlite_values.hpp"
@@ -190,6 +191,21 @@ TEST_F(NewWriter, MissingTargetFieldsLoseOnlyWhatTheyHold) {
     EXPECT_EQ(m_errors[2], "Last column exported: \n");
     EXPECT_EQ(m_errors[3], "Question refernce used for loop fields: 10;1\n");
     EXPECT_TRUE(Query("SELECT * FROM [ORV Reponse1]").empty());
+  }
+  {
+    // Running out of resources on a row that already lost a column is still a
+    // write error, never a row dropped without a word.
+    m_errors.clear();
+    SetZuvFaultHook([](std::string_view operation, std::string_view table) -> uint32_t {
+      return operation == "Update" && table == "ORV Reponse2" ? codes::kResourcesExceeded : 0;
+    });
+    const bool written = Write(2, {{2, {}, 11, 1, {}, {}, CValue::FromText("y"), I(8)},
+                                   {2, {}, 11, 2, {}, {}, CValue::FromText("no field"), I(8)}});
+    SetZuvFaultHook(nullptr);
+    EXPECT_FALSE(written);
+    ASSERT_EQ(m_errors.size(), 4u);
+    EXPECT_EQ(m_errors[0], "Error while trying to write data in the target Zuv file");
+    EXPECT_EQ(m_errors[2], "Last column exported: 11;2\n");
   }
 }
 

@@ -46,15 +46,15 @@ TEST(FrontendExporterSettings, ConvertsTheTexts) {
     EXPECT_EQ(e->Settings().sourceFile, "s.zuv");
     EXPECT_EQ(e->Settings().connectString, "cs");
     EXPECT_EQ(e->Settings().targetFile, "t.zuv");
-    EXPECT_EQ(e->Settings().sqlFormat, NEW);
-    EXPECT_EQ(e->Settings().progressMode, CONSOLE);
+    EXPECT_EQ(e->Settings().sqlFormat, SqlFormat::NEW);
+    EXPECT_EQ(e->Settings().progressMode, ProgressReportMode::CONSOLE);
     EXPECT_NE(dynamic_cast<CConsoleProgressReporter*>(e->Settings().reporter.get()), nullptr);
     EXPECT_FALSE(e->Settings().minStartBound);
   }
   {
     Texts t;
     t.format = "LEGACY";
-    EXPECT_EQ(Make(t)->Settings().sqlFormat, LEGACY);
+    EXPECT_EQ(Make(t)->Settings().sqlFormat, SqlFormat::LEGACY);
   }
   struct IdCase {
     const char* text;
@@ -70,9 +70,11 @@ TEST(FrontendExporterSettings, ConvertsTheTexts) {
     const char* text;
     CompletionFilter filter;
   };
-  for (auto [text, filter] :
-       {CompletionCase{"COMPLETE", COMPLETE}, CompletionCase{"INCOMPLETE", INCOMPLETE},
-        CompletionCase{"Complete", NONE}, CompletionCase{"ALL", NONE}, CompletionCase{"", NONE}}) {
+  for (auto [text, filter] : {CompletionCase{"COMPLETE", CompletionFilter::COMPLETE},
+                              CompletionCase{"INCOMPLETE", CompletionFilter::INCOMPLETE},
+                              CompletionCase{"Complete", CompletionFilter::NONE},
+                              CompletionCase{"ALL", CompletionFilter::NONE},
+                              CompletionCase{"", CompletionFilter::NONE}}) {
     Texts t;
     t.completion = text;
     EXPECT_EQ(Make(t)->Settings().completionFilter, filter) << text;
@@ -113,7 +115,7 @@ TEST(FrontendExporterSettings, QueueAndPipeReportersLiveWithTheExporter) {
     t.progress = "BOOST_MQ";
     t.pipe = test::UniqueName("zuvtest_settings_");
     auto e = Make(t);
-    EXPECT_EQ(e->Settings().progressMode, BOOST_MQ);
+    EXPECT_EQ(e->Settings().progressMode, ProgressReportMode::BOOST_MQ);
     EXPECT_NE(dynamic_cast<CBoostMqProgressReporter*>(e->Settings().reporter.get()), nullptr);
     EXPECT_TRUE(CMessageQueue::Exists(t.pipe));
     e.reset();
@@ -125,7 +127,7 @@ TEST(FrontendExporterSettings, QueueAndPipeReportersLiveWithTheExporter) {
     t.progress = "NAMED_PIPE";
     t.pipe = dir.file("nobody");
     auto e = Make(t);
-    EXPECT_EQ(e->Settings().progressMode, NAMED_PIPE);
+    EXPECT_EQ(e->Settings().progressMode, ProgressReportMode::NAMED_PIPE);
     auto* pipe = dynamic_cast<CNamedPipeProgressReporter*>(e->Settings().reporter.get());
     ASSERT_NE(pipe, nullptr);
     EXPECT_EQ(pipe->PipePath(), t.pipe);

@@ -20,6 +20,7 @@
 #include "support/legacy_check.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
+#include "zuvexport_version.hpp"
 
 namespace zx {
 namespace {
@@ -205,6 +206,20 @@ TEST(FrontendProgram, HelpListsTheOptionsInOrderAndFails) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, kParameterError + "unrecognised option '--bogus'\n");
     EXPECT_EQ(r.out, kPause);
+  }
+  {
+    // --version is no option of the help: each program prints its version,
+    // without a pause, and succeeds.
+    auto help = RunExporter({"--help", "--endpause", "UNPAUSE"});
+    EXPECT_EQ(help.out.find("version"), std::string::npos) << help.out;
+    for (auto [program, name] : {std::pair{ZUVEXPORT_BIN, "zuvexport"},
+                                 {ZUVSAMPLE_BIN, "zuvsample"},
+                                 {ZUVWATCH_BIN, "zuvwatch"}}) {
+      auto r = RunProcess(program, {"--version"});
+      EXPECT_EQ(r.exitCode, 0) << name;
+      EXPECT_EQ(r.out, std::string(name) + " " + ZUVEXPORT_VERSION + "\n");
+      EXPECT_TRUE(r.err.empty()) << r.err;
+    }
   }
 }
 

@@ -282,6 +282,24 @@ TEST(ZuvEngine, DynasetOnSelectEditsTheCurrentRow) {
   computed->Edit();
   EXPECT_EQ(ErrorCodeOf([&] { computed->SetField("Twice", CValue::FromInt32(1)); }),
             codes::kEngineError);
+  computed->Close();
+
+  // A column named _rowid_ hides the rowid under that name: the edit and the
+  // re-read go to the row the dynaset read, by the name it chose.
+  db->Execute("CREATE TABLE Hidden (_rowid_ INTEGER, Name TEXT)");
+  db->Execute("INSERT INTO Hidden (rowid, _rowid_, Name) VALUES (1, 2, 'first'), (2, 1, 'second')");
+  auto hidden = db->OpenRecordset("SELECT Name FROM Hidden WHERE Name = 'first'");
+  ASSERT_EQ(hidden->RecordCount(), 1);
+  hidden->Edit();
+  hidden->SetField("Name", CValue::FromText("edited"));
+  hidden->Update();
+  EXPECT_EQ(hidden->GetField("Name"), CValue::FromText("edited"));
+  hidden->Close();
+  auto check = db->OpenRecordset("SELECT Name FROM Hidden ORDER BY rowid");
+  ASSERT_EQ(check->RecordCount(), 2);
+  EXPECT_EQ(check->GetField("Name"), CValue::FromText("edited"));
+  check->MoveNext();
+  EXPECT_EQ(check->GetField("Name"), CValue::FromText("second"));
 }
 
 TEST(ZuvEngine, FailuresKeepTheRowsWrittenBefore) {

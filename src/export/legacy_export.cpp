@@ -8,6 +8,7 @@
 #include "export/exporter.hpp"
 #include "export/finishing.hpp"
 #include "export/preparation.hpp"
+#include "export/write_tolerance.hpp"
 #include "platform/error.hpp"
 #include "surveylib/db_structure.hpp"
 
@@ -100,9 +101,7 @@ class CLegacyTableWriter {
     try {
       m_recordset->Update();
     } catch (const CExportError& error) {
-      // A row already missing a column may be refused; running out of
-      // resources is still recovered from, never a silent loss.
-      if (!skippedColumn || error.IsResourcesExceeded()) throw;
+      if (!UpdateFailureDropsRow(error, skippedColumn, false)) throw;
     }
   }
 

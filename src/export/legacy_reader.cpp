@@ -64,7 +64,7 @@ CColumnMapping MapColumns(const CSourceRecordset& recordset,
 std::string CExporter::LegacyTableQuery(int32_t tableIndex) const {
   std::string sql =
       fmt::sprintf("SELECT * FROM [ORVResponse%ld_%ld]", m_settings.surveyId, tableIndex + 1);
-  const bool filterActive = m_settings.completionFilter != NONE ||
+  const bool filterActive = m_settings.completionFilter != CompletionFilter::NONE ||
                             !m_settings.minStartDate.empty() || !m_settings.maxStartDate.empty();
   if (tableIndex != 0 || !filterActive) return sql;
 
@@ -76,8 +76,9 @@ std::string CExporter::LegacyTableQuery(int32_t tableIndex) const {
   const bool hasMin = !m_settings.minStartDate.empty();
   const bool hasMax = !m_settings.maxStartDate.empty();
   sql += " WHERE ";
-  if (m_settings.completionFilter != NONE) {
-    sql += fmt::sprintf("Completed = %d", m_settings.completionFilter == COMPLETE ? 1 : 0);
+  if (m_settings.completionFilter != CompletionFilter::NONE) {
+    sql += fmt::sprintf("Completed = %d",
+                        m_settings.completionFilter == CompletionFilter::COMPLETE ? 1 : 0);
     if (hasMin || hasMax) sql += " AND ";
   }
   if (hasMin) {
@@ -110,7 +111,7 @@ bool CExporter::ReadLegacyTable(int32_t t) {
   }
   ReportInfo(fmt::sprintf("[Read Thread] Begining Reads on SQL Table number %d", t + 1));
 
-  const bool filterActive = m_settings.completionFilter != NONE ||
+  const bool filterActive = m_settings.completionFilter != CompletionFilter::NONE ||
                             !m_settings.minStartDate.empty() || !m_settings.maxStartDate.empty();
   int keyField = -1;
   if (filterActive) {

@@ -55,7 +55,7 @@ int CExporter::ExportFromSqlNew() {
         CheckedStartBound(m_settings.minStartBound, m_settings.minStartDate),
         CheckedStartBound(m_settings.maxStartBound, m_settings.maxStartDate), *m_sourceConnection);
     const CQuestionnaire& questionnaire = *prepared->questionnaire;
-    const int32_t tableCount = CountNewLayoutTables(questionnaire, prepared->highestTableNumber);
+    const int32_t tableCount = prepared->highestTableNumber;
     ListTableQuestions(*prepared->target, questionnaire, tableCount, true);
 
     const std::string questionList = BuildQuestionList(m_tableQuestions);

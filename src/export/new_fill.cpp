@@ -8,6 +8,7 @@
 #include "platform/error.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
+#include "surveylib/questionnaire.hpp"
 
 namespace zx {
 
@@ -18,7 +19,7 @@ std::vector<std::string> BuildFillStatements(int32_t tableNumber,
       fmt::sprintf("UPDATE [ORV Reponse%ld] SET ", static_cast<long>(tableNumber));
   std::vector<std::string> statements;
   for (const auto& question : questions) {
-    if (question.questionType != 1) continue;
+    if (question.questionType != question_types::kSingleChoice) continue;
     int32_t first = 1;
     int32_t last = 0;
     if (question.inAdditionalTable) {

@@ -24,8 +24,8 @@ std::string BuildInterviewFilterClause(CompletionFilter completion,
                                        const std::optional<CCalendarDate>& maxStart,
                                        const CSourceConnection& source) {
   std::string clause;
-  if (completion == COMPLETE || completion == INCOMPLETE) {
-    clause = fmt::sprintf("Completed %s 0", completion == COMPLETE ? "<>" : "=");
+  if (completion == CompletionFilter::COMPLETE || completion == CompletionFilter::INCOMPLETE) {
+    clause = fmt::sprintf("Completed %s 0", completion == CompletionFilter::COMPLETE ? "<>" : "=");
     if (minStart || maxStart) clause += " AND ";
   }
   if (minStart) {
@@ -47,20 +47,6 @@ std::string BuildQuestionList(const std::vector<std::vector<TableQuestion>>& tab
   }
   if (!list.empty()) list.erase(0, 1);
   return list;
-}
-
-int32_t CountNewLayoutTables(const CQuestionnaire& questionnaire, int32_t highestTableNumber) {
-  // Table numbers are 16-bit in the questionnaire: a token beyond is malformed.
-  constexpr int32_t kMaxTableNumber = 32767;
-  int32_t count = highestTableNumber;
-  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
-    const CQuestion& question = questionnaire.GetQuestion(i);
-    if (!question.CarriesData()) continue;
-    for (const CAdditionalTableToken& token : ParseAdditionalTables(question.m_additionalTables)) {
-      if (token.tableNumber <= kMaxTableNumber) count = std::max(count, token.tableNumber);
-    }
-  }
-  return count;
 }
 
 namespace {

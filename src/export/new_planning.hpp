@@ -32,11 +32,6 @@ std::string BuildInterviewFilterClause(CompletionFilter completion,
 // Every entry's code, tables in order, comma-separated (repeats kept).
 std::string BuildQuestionList(const std::vector<std::vector<TableQuestion>>& tableQuestions);
 
-// The number of response tables: `highestTableNumber` raised to the highest
-// table an AdditionalTables token of a data-carrying question names, so that
-// no part of a split question is left out.
-int32_t CountNewLayoutTables(const CQuestionnaire& questionnaire, int32_t highestTableNumber);
-
 struct CNewLayoutCounts {
   int32_t rowCount = 0;
   int32_t interviewCount = 0;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "export/write_tolerance.hpp"
 #include "platform/error.hpp"
 #include "platform/zuv/engine.hpp"
 #include "surveylib/questionnaire.hpp"
@@ -13,10 +14,10 @@ namespace zx {
 
 namespace {
 
-constexpr int16_t kLoopElement = 2;
-constexpr int16_t kLoopOverAnswers = 2;
-constexpr int16_t kLoopOverCount = 3;
-constexpr int16_t kNumberedLoop = 4;
+constexpr int16_t kLoopElement = element_types::kLoop;
+using question_types::kLoopOverAnswers;
+using question_types::kLoopOverCount;
+using question_types::kNumberedLoop;
 
 uint64_t ResponseKey(int32_t questionId, int32_t dataOrder) {
   return (uint64_t{static_cast<uint32_t>(questionId)} << 32) | static_cast<uint32_t>(dataOrder);
@@ -258,7 +259,7 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
     try {
       m_table->Update();
     } catch (const CExportError& e) {
-      if (!skippedColumn && !e.IsRequiredFieldEmpty()) throw;
+      if (!UpdateFailureDropsRow(e, skippedColumn, true)) throw;
     }
     return true;
   } catch (const CExportError& e) {

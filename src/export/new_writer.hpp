@@ -2,6 +2,7 @@
 // The new-layout write side: pivots each batch's interview tree into one
 // target row per interview and loop iteration.
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <span>
 #include <string>
@@ -27,7 +28,9 @@ class CZuvRecordset;
 // its sub-loops. An order that is not known when the iteration is written
 // leaves its Ordre empty, which is reported once.
 // A write error was reported; the export ends with failure.
-struct CWriteFailed {};
+struct CWriteFailed : std::exception {
+  const char* what() const noexcept override { return "a write error was reported"; }
+};
 
 class CNewLayoutWriter {
  public:

@@ -26,10 +26,6 @@ const std::optional<CCalendarDate>& CheckedStartBound(const std::optional<CCalen
 
 namespace {
 
-// Response table numbers are 16-bit in the questionnaire; a token naming a
-// larger one is malformed and must not size the export.
-constexpr int32_t kMaxTableNumber = 32767;
-
 // Reaches the two protected operations the preparation needs.
 class CDBStructureAdoAccessor : public CDBStructureAdo {
  public:
@@ -46,7 +42,7 @@ CTemporaryFiles::~CTemporaryFiles() {
 
 std::unique_ptr<CSourceConnection> CExporter::ConnectSource() {
   if (m_sourceConnector) return m_sourceConnector(m_settings.connectString);
-  return ConnectOdbc(m_settings.connectString, 300);
+  return ConnectOdbc(m_settings.connectString, kSourceQueryTimeoutSeconds);
 }
 
 std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
@@ -92,15 +88,12 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
   }
   questionnaire.PreparerSaisie();
 
-  int32_t& highest = prepared->highestTableNumber;
-  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
-    const CQuestion* question = questionnaire.GetAdrQuestion(i);
-    if (question == nullptr || !question->CarriesData()) continue;
-    highest = std::max<int32_t>(highest, question->m_tableNumber);
-    if (newLayout) continue;
-    m_dataQuestionIds.insert(question->m_id);
-    for (const CAdditionalTableToken& token : ParseAdditionalTables(question->m_additionalTables)) {
-      if (token.tableNumber <= kMaxTableNumber) highest = std::max(highest, token.tableNumber);
+  const int32_t highest = HighestResponseTable(questionnaire);
+  prepared->highestTableNumber = highest;
+  if (!newLayout) {
+    for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
+      const CQuestion& question = questionnaire.GetQuestion(i);
+      if (question.CarriesData()) m_dataQuestionIds.insert(question.m_id);
     }
   }
 

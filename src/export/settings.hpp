@@ -12,19 +12,24 @@
 
 namespace zx {
 
-enum SqlFormat { SQL_FORMAT_NOT_SET = 0, LEGACY = 1, NEW = 2 };
-enum ProgressReportMode { PROGRESS_MODE_NOT_SET = 0, CONSOLE = 1, BOOST_MQ = 2, NAMED_PIPE = 3 };
-enum CompletionFilter { NONE = 0, COMPLETE = 1, INCOMPLETE = 2 };
+enum class SqlFormat { SQL_FORMAT_NOT_SET = 0, LEGACY = 1, NEW = 2 };
+enum class ProgressReportMode {
+  PROGRESS_MODE_NOT_SET = 0,
+  CONSOLE = 1,
+  BOOST_MQ = 2,
+  NAMED_PIPE = 3
+};
+enum class CompletionFilter { NONE = 0, COMPLETE = 1, INCOMPLETE = 2 };
 
 struct ExportSettings {
   std::string sourceFile;
-  SqlFormat sqlFormat = SQL_FORMAT_NOT_SET;
+  SqlFormat sqlFormat = SqlFormat::SQL_FORMAT_NOT_SET;
   std::string connectString;  // for ODBC: a caller's ADO string comes translated
   int32_t surveyId = 0;
   std::string targetFile;
-  ProgressReportMode progressMode = PROGRESS_MODE_NOT_SET;
+  ProgressReportMode progressMode = ProgressReportMode::PROGRESS_MODE_NOT_SET;
   std::unique_ptr<CProgressReporterBase> reporter;
-  CompletionFilter completionFilter = NONE;
+  CompletionFilter completionFilter = CompletionFilter::NONE;
   std::string minStartDate;  // the option text; empty: no bound
   std::string maxStartDate;
   // The date texts checked and parsed by the constructor; set when the text is.

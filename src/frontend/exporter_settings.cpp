@@ -13,8 +13,6 @@
 namespace zx {
 namespace {
 
-constexpr int kQueryTimeoutSeconds = 300;
-
 std::optional<CCalendarDate> ParseDateOption(const char* option, const std::string& text) {
   if (text.empty()) return std::nullopt;
   auto date = ParseDayMonthYear(text);
@@ -38,34 +36,34 @@ CExporter::CExporter(std::string source, std::string format, std::string connect
   m_settings.minStartDate = std::move(minStartDate);
   m_settings.maxStartDate = std::move(maxStartDate);
   m_sourceConnector = [](const std::string& text) {
-    return ConnectOdbc(text, kQueryTimeoutSeconds);
+    return ConnectOdbc(text, kSourceQueryTimeoutSeconds);
   };
 
   if (format == "LEGACY") {
-    m_settings.sqlFormat = LEGACY;
+    m_settings.sqlFormat = SqlFormat::LEGACY;
   } else if (format == "NEW") {
-    m_settings.sqlFormat = NEW;
+    m_settings.sqlFormat = SqlFormat::NEW;
   } else {
     throw std::invalid_argument("Invalid Sql Format");
   }
 
-  ProgressReportMode mode = PROGRESS_MODE_NOT_SET;
+  ProgressReportMode mode = ProgressReportMode::PROGRESS_MODE_NOT_SET;
   if (progressMode == "CONSOLE") {
-    mode = CONSOLE;
+    mode = ProgressReportMode::CONSOLE;
   } else if (progressMode == "BOOST_MQ") {
-    mode = BOOST_MQ;
+    mode = ProgressReportMode::BOOST_MQ;
   } else if (progressMode == "NAMED_PIPE") {
-    mode = NAMED_PIPE;
+    mode = ProgressReportMode::NAMED_PIPE;
   } else {
     throw std::invalid_argument("Invalid Progress Report Mode");
   }
 
   if (completion == "COMPLETE") {
-    m_settings.completionFilter = COMPLETE;
+    m_settings.completionFilter = CompletionFilter::COMPLETE;
   } else if (completion == "INCOMPLETE") {
-    m_settings.completionFilter = INCOMPLETE;
+    m_settings.completionFilter = CompletionFilter::INCOMPLETE;
   } else {
-    m_settings.completionFilter = NONE;
+    m_settings.completionFilter = CompletionFilter::NONE;
   }
 
   // Checked before the reporter exists: a rejected date leaves no queue
@@ -78,10 +76,10 @@ CExporter::CExporter(std::string source, std::string format, std::string connect
 
   m_settings.progressMode = mode;
   switch (mode) {
-    case BOOST_MQ:
+    case ProgressReportMode::BOOST_MQ:
       m_settings.reporter = std::make_unique<CBoostMqProgressReporter>(pipeName);
       break;
-    case NAMED_PIPE:
+    case ProgressReportMode::NAMED_PIPE:
       m_settings.reporter = std::make_unique<CNamedPipeProgressReporter>(pipeName);
       break;
     default:

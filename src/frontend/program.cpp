@@ -44,10 +44,10 @@ int RunTimedExport(CExporter& exporter) {
   const uint32_t start = TickCountMs();
   int result = 1;
   switch (exporter.Settings().sqlFormat) {
-    case LEGACY:
+    case SqlFormat::LEGACY:
       result = exporter.ExportFromSqlLegacy();
       break;
-    case NEW:
+    case SqlFormat::NEW:
       result = exporter.ExportFromSqlNew();
       break;
     default:

@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "platform/error.hpp"
+#include "platform/unique_fd.hpp"
 
 namespace zx {
 
@@ -20,12 +21,10 @@ namespace {
 constexpr const char* kSource = "File system";
 
 void SyncPath(const std::string& path, bool directory) {
-  const int fd = ::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
-  if (fd < 0) ThrowErrno(kSource, fmt::format("Could not open '{}' to sync it", path), errno);
-  const int result = ::fsync(fd);
-  const int err = errno;
-  ::close(fd);
-  if (result != 0) ThrowErrno(kSource, fmt::format("Could not sync '{}'", path), err);
+  const CUniqueFd fd(
+      ::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC));
+  if (!fd.Valid()) ThrowErrno(kSource, fmt::format("Could not open '{}' to sync it", path), errno);
+  if (::fsync(fd.Get()) != 0) ThrowErrno(kSource, fmt::format("Could not sync '{}'", path), errno);
 }
 }  // namespace
 

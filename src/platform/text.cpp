@@ -60,11 +60,32 @@ std::vector<CAdditionalTableToken> ParseAdditionalTables(std::string_view text) 
   return tokens;
 }
 
+namespace {
+
+// An iconv conversion descriptor, closed when it goes.
+class CIconv {
+ public:
+  CIconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+  CIconv(const CIconv&) = delete;
+  CIconv& operator=(const CIconv&) = delete;
+  ~CIconv() {
+    if (Valid()) iconv_close(m_cd);
+  }
+  bool Valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+  iconv_t Get() const { return m_cd; }
+
+ private:
+  iconv_t m_cd;
+};
+
+}  // namespace
+
 std::string ToLocaleCharset(std::string_view utf8) {
   const char* codeset = nl_langinfo(CODESET);
   if (codeset == nullptr || std::strcmp(codeset, "UTF-8") == 0) return std::string(utf8);
-  iconv_t cd = iconv_open(codeset, "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(utf8);
+  const CIconv converter(codeset, "UTF-8");
+  if (!converter.Valid()) return std::string(utf8);
+  const iconv_t cd = converter.Get();
   std::string out;
   out.reserve(utf8.size());
   char* in = const_cast<char*>(utf8.data());
@@ -84,7 +105,6 @@ std::string ToLocaleCharset(std::string_view utf8) {
     in += skip;
     inLeft -= skip;
   }
-  iconv_close(cd);
   return out;
 }
 

@@ -23,7 +23,6 @@ namespace {
 
 // SQLite's default limit on the columns of one table.
 constexpr size_t kMaxColumns = 2000;
-constexpr int kSourceQueryTimeoutSeconds = 300;
 
 std::string Lower(std::string_view text) {
   std::string out(text);
@@ -51,12 +50,12 @@ bool IsResponseTableName(std::string_view name) {
 }
 
 const char* FieldType(const CQuestion& q) {
-  if (q.GetTypeElement() == 2) return "INTEGER";
+  if (q.GetTypeElement() == element_types::kLoop) return "INTEGER";
   switch (q.GetTypeQuestion()) {
-    case 1:
-    case 2:
+    case question_types::kSingleChoice:
+    case question_types::kMultipleChoice:
       return "INTEGER";
-    case 3:
+    case question_types::kNumeric:
       return "REAL";
     default:
       return "TEXT";  // open text, dates, and any type this library does not know
@@ -106,19 +105,6 @@ std::string CreateTableSql(const std::string& name, int keyCount, bool withOrder
 std::string CreateKeyIndexSql(const std::string& name, int keyCount) {
   return "CREATE UNIQUE INDEX " + QuoteIdentifier(name + " Keys") + " ON " + QuoteIdentifier(name) +
          " (" + KeyColumns(keyCount) + ")";
-}
-
-// The response tables the questions that carry data use, from 1 to the highest.
-int HighestTable(const CQuestionnaire& questionnaire) {
-  int highest = 0;
-  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
-    const CQuestion& q = questionnaire.GetQuestion(i);
-    if (!q.CarriesData()) continue;
-    highest = std::max<int>(highest, q.m_tableNumber);
-    for (const CAdditionalTableToken& token : ParseAdditionalTables(q.m_additionalTables))
-      highest = std::max(highest, token.tableNumber);
-  }
-  return highest;
 }
 
 }  // namespace
@@ -211,7 +197,7 @@ bool CDBStructureAdo::ReadDataStructure(CQuestionnaire& questionnaire) {
     questionnaire.m_errorText = "The source database is not open";
     return false;
   }
-  const int highest = HighestTable(questionnaire);
+  const int highest = HighestResponseTable(questionnaire);
   if (highest == 0) return true;  // nothing to read, nothing to require
   std::vector<std::string> required;
   if (m_surveyFlag) {

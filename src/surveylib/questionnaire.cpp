@@ -127,37 +127,45 @@ bool CQuestionnaire::Read(const std::string& path, bool readQuestions, bool read
     for (; !rs->IsEOF(); rs->MoveNext()) {
       CQuestion q;
       std::string column;
+      // The first invalid value names the column; the rest of the row is not read.
+      bool valid = true;
       auto integer = [&](const char* name, int64_t low, int64_t high) -> int32_t {
+        if (!valid) return 0;
         column = name;
         const CValue v = rs->GetField(std::string_view(name));
         int32_t n = 0;
         try {
           n = v.ToInt32();
         } catch (const CExportError&) {
-          throw std::range_error("");
+          valid = false;
+          return 0;
         }
-        if (n < low || n > high) throw std::range_error("");
-        return n;
+        if (n < low || n > high) valid = false;
+        return valid ? n : 0;
       };
-      try {
-        q.m_id = integer("CodeQuestion", INT32_MIN, INT32_MAX);
-        q.m_position = integer("Position", INT32_MIN, INT32_MAX);
-        q.m_indent = static_cast<int16_t>(integer("Indent", 1, INT16_MAX));
-        q.m_typeElement = static_cast<int16_t>(integer("TypeElement", 1, 3));
-        q.m_typeQuestion = static_cast<int16_t>(integer("TypeQuestion", INT16_MIN, INT16_MAX));
-        if (readResponses) {
-          q.m_nbMaxReponse = integer("NbMaxReponse", 0, INT32_MAX);
-          q.m_tableNumber = static_cast<int16_t>(integer("NroTableReponse", 0, INT16_MAX));
+      q.m_id = integer("CodeQuestion", INT32_MIN, INT32_MAX);
+      q.m_position = integer("Position", INT32_MIN, INT32_MAX);
+      q.m_indent = static_cast<int16_t>(integer("Indent", 1, INT16_MAX));
+      q.m_typeElement = static_cast<int16_t>(
+          integer("TypeElement", element_types::kQuestion, element_types::kTextBlock));
+      q.m_typeQuestion = static_cast<int16_t>(integer("TypeQuestion", INT16_MIN, INT16_MAX));
+      if (readResponses) {
+        q.m_nbMaxReponse = integer("NbMaxReponse", 0, INT32_MAX);
+        q.m_tableNumber = static_cast<int16_t>(integer("NroTableReponse", 0, INT16_MAX));
+        if (valid) {
           column = "AdditionalTables";
           const CValue v = rs->GetField(std::string_view("AdditionalTables"));
-          if (v.IsNull()) throw std::range_error("");
-          q.m_additionalTables = v.ToText();
+          if (v.IsNull())
+            valid = false;
+          else
+            q.m_additionalTables = v.ToText();
         }
-        if (readDataFlags) {
-          q.m_dataFlag = static_cast<int16_t>(integer("DataFlag", INT16_MIN, INT16_MAX));
-          q.m_dataCount = integer("DataCount", INT32_MIN, INT32_MAX);
-        }
-      } catch (const std::range_error&) {
+      }
+      if (readDataFlags) {
+        q.m_dataFlag = static_cast<int16_t>(integer("DataFlag", INT16_MIN, INT16_MAX));
+        q.m_dataCount = integer("DataCount", INT32_MIN, INT32_MAX);
+      }
+      if (!valid) {
         return Fail(errors::kBadValue,
                     fmt::format("The [Questionnaire] table of {} holds an invalid {} in the row "
                                 "at position {}",
@@ -206,7 +214,8 @@ bool CQuestionnaire::CheckStructure(const std::string& path) {
     const int parent = m_parent[static_cast<size_t>(i)];
     const int parentIndent = parent < 0 ? 0 : m_questions[static_cast<size_t>(parent)].m_indent;
     if (q.m_indent > parentIndent + 1 ||
-        (parent >= 0 && m_questions[static_cast<size_t>(parent)].m_typeElement != 2))
+        (parent >= 0 &&
+         m_questions[static_cast<size_t>(parent)].m_typeElement != element_types::kLoop))
       Warn(questionnaire_errors::kInconsistentIndent,
            fmt::format("Question {} of {} has indent {} but is not directly inside a loop", q.m_id,
                        path, q.m_indent));
@@ -260,7 +269,7 @@ void CQuestionnaire::PreparerSaisie() {
       open.pop_back();
     m_parent[static_cast<size_t>(i)] = open.empty() ? -1 : open.back();
     // A text block holds nothing, so it never encloses what follows it.
-    if (q.m_typeElement != 3) open.push_back(i);
+    if (q.m_typeElement != element_types::kTextBlock) open.push_back(i);
   }
 }
 
@@ -297,8 +306,22 @@ int CQuestionnaire::GetParentQuestion(int index) const {
 int CQuestionnaire::GetLoopDepth(int index) const {
   int depth = 0;
   for (int p = GetParentQuestion(index); p >= 0; p = GetParentQuestion(p))
-    if (m_questions[static_cast<size_t>(p)].m_typeElement == 2) ++depth;
+    if (m_questions[static_cast<size_t>(p)].m_typeElement == element_types::kLoop) ++depth;
   return depth;
+}
+
+int32_t HighestResponseTable(const CQuestionnaire& questionnaire) {
+  int32_t highest = 0;
+  for (int i = 0; i < questionnaire.GetNbreQuestion(); ++i) {
+    const CQuestion& q = questionnaire.GetQuestion(i);
+    if (!q.CarriesData()) continue;
+    highest = std::max<int32_t>(highest, q.m_tableNumber);
+    // Read rejects a token beyond the 16-bit table numbers; a model filled
+    // otherwise must not size an export by one either.
+    for (const CAdditionalTableToken& token : ParseAdditionalTables(q.m_additionalTables))
+      if (token.tableNumber <= INT16_MAX) highest = std::max(highest, token.tableNumber);
+  }
+  return highest;
 }
 
 }  // namespace zx

@@ -9,6 +9,26 @@ namespace zx {
 
 enum DataBaseType { DATABASE_ZUV = 0 };
 
+// TypeElement codes.
+namespace element_types {
+inline constexpr int16_t kQuestion = 1;
+inline constexpr int16_t kLoop = 2;
+inline constexpr int16_t kTextBlock = 3;
+}  // namespace element_types
+
+// TypeQuestion codes: of a question, its kind of answer; of a loop, what it
+// iterates over.
+namespace question_types {
+inline constexpr int16_t kSingleChoice = 1;
+inline constexpr int16_t kMultipleChoice = 2;
+inline constexpr int16_t kNumeric = 3;
+inline constexpr int16_t kOpen = 4;
+inline constexpr int16_t kDate = 5;
+inline constexpr int16_t kLoopOverAnswers = 2;  // the answers of a multiple choice
+inline constexpr int16_t kLoopOverCount = 3;
+inline constexpr int16_t kNumberedLoop = 4;
+}  // namespace question_types
+
 // m_errorCode values of CQuestionnaire::Read. Up to kLastFailure the model is
 // unusable; above it Read returns false but the model is complete.
 namespace questionnaire_errors {
@@ -32,7 +52,7 @@ class CQuestion {
   int32_t m_id = 0;  // CodeQuestion
   int32_t m_position = 0;
   int16_t m_indent = 1;
-  int16_t m_typeElement = 1;  // 1 question, 2 loop, 3 text block
+  int16_t m_typeElement = element_types::kQuestion;
   int16_t m_typeQuestion = 0;
   int32_t m_nbMaxReponse = 1;
   int16_t m_dataFlag = 0;
@@ -90,5 +110,10 @@ class CQuestionnaire {
   void Warn(int16_t code, std::string text);
   bool CheckStructure(const std::string& path);
 };
+
+// The highest response table the questions that carry data use, by their
+// NroTableReponse or an AdditionalTables token; 0 when none does. Every table
+// from 1 to it exists in a target, even one that holds no question.
+int32_t HighestResponseTable(const CQuestionnaire& questionnaire);
 
 }  // namespace zx

@@ -144,7 +144,10 @@ int64_t ExpectLegacyExport(const std::string& sourceDb, const std::string& targe
       int tc = target.Column(*name);
       if (tc >= 0) mapped.emplace_back(static_cast<int>(c), tc);
     }
-    EXPECT_GT(mapped.size(), keyColumns.size()) << "table " << t << ": no value column mapped";
+    // A table that holds no question has its keys alone.
+    if (source.columns.size() > keyColumns.size()) {
+      EXPECT_GT(mapped.size(), keyColumns.size()) << "table " << t << ": no value column mapped";
+    }
 
     size_t expectedRows = 0;
     for (const auto& row : source.rows) {

@@ -12,6 +12,7 @@
 #include "sample_survey.hpp"
 #include "source_layout.hpp"
 #include "writers.hpp"
+#include "zuvexport_version.hpp"
 
 namespace po = boost::program_options;
 using zx::sample::CSampleOptions;
@@ -67,6 +68,9 @@ CSampleOptions ParseOptions(int argc, char** argv, bool& help, po::options_descr
                                       po::value(&o.startDate)->default_value(o.startDate),
                                       "first interview day, YYYY-MM-DD")(
       "days", po::value(&o.days)->default_value(o.days), "days the interview starts spread over")(
+      "orphan-table", po::bool_switch(&o.orphanTable),
+      "send the last part of a split question to a table after all others, leaving the table "
+      "between empty (needs --tables 2 or more and --split-share above 0)")(
       "sparse-ids", po::bool_switch(&o.sparseIds),
       "ids with gaps, from 100000 (interviews) and 10000 (questions)")(
       "null-share", po::value(&o.nullShare)->default_value(o.nullShare, "0.05"),
@@ -116,6 +120,7 @@ CSampleOptions ParseOptions(int argc, char** argv, bool& help, po::options_descr
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (zx::PrintVersionIfAsked(argc, argv, "zuvsample")) return 0;
   po::options_description desc("Usage: zuvsample [options]\nOptions");
   CSampleOptions options;
   try {

@@ -9,6 +9,7 @@
 
 #include "platform/text.hpp"
 #include "surveylib/interview_fields.hpp"
+#include "surveylib/questionnaire.hpp"
 
 namespace zx::sample {
 namespace {
@@ -112,7 +113,7 @@ void CSampleSurvey::BuildQuestionnaire() {
   auto textBlock = [&](int16_t indent, std::string libelle) {
     CElement e;
     e.indent = indent;
-    e.typeElement = 3;
+    e.typeElement = element_types::kTextBlock;
     e.typeQuestion = 0;
     e.libelle = std::move(libelle);
     add(std::move(e));
@@ -124,8 +125,9 @@ void CSampleSurvey::BuildQuestionnaire() {
     e.typeQuestion = type;
     e.tableNumber = int16_t(table);
     e.dataFlag = 1;
-    if (type == 1) e.choiceCount = 2 + int(rng.Below(8));
-    if (type == 2) e.choiceCount = e.nbMaxReponse = 4 + int32_t(rng.Below(5));
+    if (type == question_types::kSingleChoice) e.choiceCount = 2 + int(rng.Below(8));
+    if (type == question_types::kMultipleChoice)
+      e.choiceCount = e.nbMaxReponse = 4 + int32_t(rng.Below(5));
     static constexpr const char* kKinds[] = {"", "single choice", "multiple choice", "numeric",
                                              "open"};
     e.libelle = fmt::format("Question {} ({})", m_elements.size() + 1, kKinds[type]);
@@ -133,21 +135,21 @@ void CSampleSurvey::BuildQuestionnaire() {
   };
   auto pickType = [&] {
     const double r = rng.Unit();
-    if (r < m_options.multipleShare) return int16_t(2);
-    if (r < m_options.multipleShare + m_options.numericShare) return int16_t(3);
+    if (r < m_options.multipleShare) return question_types::kMultipleChoice;
+    if (r < m_options.multipleShare + m_options.numericShare) return question_types::kNumeric;
     if (r < m_options.multipleShare + m_options.numericShare + m_options.openShare)
-      return int16_t(4);
-    return int16_t(1);
+      return question_types::kOpen;
+    return question_types::kSingleChoice;
   };
   auto loop = [&](int16_t indent, int depth, int table, int16_t type, int base) {
     CElement e;
     e.indent = indent;
     e.loopDepth = depth;
-    e.typeElement = 2;
+    e.typeElement = element_types::kLoop;
     e.typeQuestion = type;
     e.tableNumber = int16_t(table);
     e.dataFlag = 1;
-    if (type == 2) {
+    if (type == question_types::kLoopOverAnswers) {
       e.nbMaxReponse = e.choiceCount = m_elements[base].nbMaxReponse;
       e.libelle = fmt::format("Loop over the answers of question {}", m_elements[base].code);
     } else {
@@ -167,21 +169,23 @@ void CSampleSurvey::BuildQuestionnaire() {
     const bool loopFollows =
         loopsPlaced < loopCount && j + 1 == (loopsPlaced + 1) * topCount / (loopCount + 1) + 1;
     const bool overAnswers = loopFollows && loopsPlaced < m_options.loops && loopsPlaced % 2 == 0;
-    const int q = question(1, 0, table, overAnswers ? int16_t(2) : pickType());
+    const int q = question(1, 0, table, overAnswers ? question_types::kMultipleChoice : pickType());
     m_topQuestions.push_back(q);
     if (!loopFollows) continue;
     if (loopsPlaced < m_options.loops) {
-      const int lp = loop(1, 0, 1, overAnswers ? 2 : 4, q);
+      const int lp =
+          loop(1, 0, 1,
+               overAnswers ? question_types::kLoopOverAnswers : question_types::kNumberedLoop, q);
       m_loopBases[lp] = overAnswers ? q : -1;
       const int loopTable = nextLoopTable++;
       for (int k = 0; k < kQuestionsPerLoop; ++k) question(2, 1, loopTable, pickType());
     } else {
-      loop(1, 0, 1, 4, -1);
+      loop(1, 0, 1, question_types::kNumberedLoop, -1);
       const int outerTable = nextLoopTable++;
       const int innerTable = nextLoopTable++;
       question(2, 1, outerTable, pickType());
       textBlock(2, "Inner loop");
-      loop(2, 1, outerTable, 4, -1);
+      loop(2, 1, outerTable, question_types::kNumberedLoop, -1);
       question(3, 2, innerTable, pickType());
       question(3, 2, innerTable, pickType());
       question(2, 1, outerTable, pickType());
@@ -194,7 +198,7 @@ void CSampleSurvey::BuildQuestionnaire() {
     bool any = false;
     for (int q : m_topQuestions) {
       CElement& e = m_elements[q];
-      if (e.typeQuestion != 2 || IsLoopBase(q)) continue;
+      if (e.typeQuestion != question_types::kMultipleChoice || IsLoopBase(q)) continue;
       if (any && !rng.Chance(m_options.splitShare)) continue;
       any = true;
       const int parts = std::min<int>({m_options.tables, e.nbMaxReponse, 2 + int(rng.Below(2))});
@@ -207,11 +211,27 @@ void CSampleSurvey::BuildQuestionnaire() {
       }
     }
   }
+  if (m_options.orphanTable) {
+    int highest = 0;
+    for (const CElement& e : m_elements) highest = std::max<int>(highest, e.tableNumber);
+    auto split = std::find_if(m_elements.begin(), m_elements.end(),
+                              [](const CElement& e) { return !e.additionalTables.empty(); });
+    if (split == m_elements.end())
+      throw std::invalid_argument(
+          "--orphan-table needs a split question: --tables 2 or more "
+          "and --split-share above 0");
+    const CAdditionalTableToken last = ParseAdditionalTables(split->additionalTables).back();
+    split->additionalTables.erase(split->additionalTables.rfind(';') + 1);
+    split->additionalTables +=
+        fmt::format("{}:{},{}", highest + 2, last.firstDataOrder, last.lastDataOrder);
+  }
 
   CRandom semi(Mix(m_options.seed, 2));
   std::vector<int32_t> openCodes;
   for (const CElement& e : m_elements)
-    if (e.typeElement == 1 && (e.typeQuestion == 4 || e.typeQuestion == 1))
+    if (e.typeElement == element_types::kQuestion &&
+        (e.typeQuestion == question_types::kOpen ||
+         e.typeQuestion == question_types::kSingleChoice))
       openCodes.push_back(e.code);
   int32_t soCode = m_options.sparseIds ? 5000 : 0;
   for (int i = 0; i < m_options.semiOpen; ++i) {
@@ -233,7 +253,11 @@ bool CSampleSurvey::IsLoopBase(int element) const {
 
 void CSampleSurvey::BuildTables() {
   int highest = 0;
-  for (const CElement& e : m_elements) highest = std::max<int>(highest, e.tableNumber);
+  for (const CElement& e : m_elements) {
+    highest = std::max<int>(highest, e.tableNumber);
+    for (const CAdditionalTableToken& token : ParseAdditionalTables(e.additionalTables))
+      highest = std::max(highest, token.tableNumber);
+  }
   m_tables.resize(size_t(highest));
   for (int t = 0; t < highest; ++t) m_tables[size_t(t)].number = t + 1;
   for (CElement& e : m_elements) {
@@ -337,10 +361,10 @@ CInterview CSampleSurvey::Interview(int64_t index) {
       return;
     }
     switch (e.typeQuestion) {
-      case 1:
+      case question_types::kSingleChoice:
         emit(e, 1, integer(1 + rng.Below(e.choiceCount)), {}, {}, duration);
         break;
-      case 2: {
+      case question_types::kMultipleChoice: {
         std::vector<int32_t> codes(size_t(e.choiceCount));
         std::iota(codes.begin(), codes.end(), 1);
         const size_t chosen = size_t(1 + rng.Below(e.choiceCount));
@@ -352,14 +376,16 @@ CInterview CSampleSurvey::Interview(int64_t index) {
         answers[el] = std::move(codes);
         break;
       }
-      case 3:
+      case question_types::kNumeric:
         emit(e, 1, {}, CValue::FromDouble(double(rng.Below(100000)) / 100), {}, duration);
         break;
       default: {
         std::string s;
         const int64_t words = 1 + rng.Below(6);
-        for (int64_t w = 0; w < words; ++w)
-          s += (w ? " " : "") + std::string(kWords[rng.Below(std::size(kWords))]);
+        for (int64_t w = 0; w < words; ++w) {
+          if (w > 0) s += ' ';
+          s += kWords[rng.Below(std::size(kWords))];
+        }
         emit(e, 1, {}, {}, text(std::move(s)), duration);
       }
     }
@@ -369,17 +395,17 @@ CInterview CSampleSurvey::Interview(int64_t index) {
   std::function<size_t(size_t, int)> walk = [&](size_t i, int indent) -> size_t {
     while (i < m_elements.size() && m_elements[i].indent >= indent) {
       const CElement& e = m_elements[i];
-      if (e.typeElement == 3) {
+      if (e.typeElement == element_types::kTextBlock) {
         ++i;
         continue;
       }
-      if (e.typeElement == 1) {
+      if (e.typeElement == element_types::kQuestion) {
         ask(int(i));
         ++i;
         continue;
       }
       std::vector<int32_t> values;
-      if (e.typeQuestion == 2) {
+      if (e.typeQuestion == question_types::kLoopOverAnswers) {
         values = answers[m_loopBases.at(int(i))];
       } else {
         const int64_t n = rng.Below(e.nbMaxReponse + 1);

@@ -25,6 +25,9 @@ struct CSampleOptions {
   int nestedLoops = 0;
   double splitShare = 0.25;  // of the top-level multiple-choice questions
   int tables = 2;            // response tables of the top-level questions
+  // The last part of one split question goes to a table after all others,
+  // leaving the table between without any question.
+  bool orphanTable = false;
   int semiOpen = 5;
   double completeShare = 0.8;
   std::string startDate = "2014-01-01";

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "surveylib/interview_fields.hpp"
+#include "surveylib/questionnaire.hpp"
 
 namespace zx::sample {
 namespace {
@@ -24,9 +25,10 @@ ColumnType TypeOf(FieldKind kind) {
 }
 
 ColumnType ResponseType(const CFieldRange& f) {
-  if (f.typeElement == 2) return ColumnType::Integer;
-  if (f.typeQuestion == 3) return ColumnType::Real;
-  if (f.typeQuestion == 4 || f.typeQuestion == 5) return ColumnType::Text;
+  if (f.typeElement == element_types::kLoop) return ColumnType::Integer;
+  if (f.typeQuestion == question_types::kNumeric) return ColumnType::Real;
+  if (f.typeQuestion == question_types::kOpen || f.typeQuestion == question_types::kDate)
+    return ColumnType::Text;
   return ColumnType::Integer;
 }
 

@@ -31,6 +31,8 @@
 
 #include "platform/ipc/message_queue.hpp"
 #include "platform/ipc/pipe_channel.hpp"
+#include "platform/unique_fd.hpp"
+#include "zuvexport_version.hpp"
 
 extern char** environ;
 
@@ -204,13 +206,15 @@ bool WaitReadable(int fd, Child& child) {
 
 int WatchPipe(const Arguments& args) {
   const std::string path = zx::CPipeChannel::PathForName(args.pipe);
-  const int listener = args.fifo ? OpenFifo(path) : ListenSocket(path);
+  zx::CUniqueFd listener(args.fifo ? OpenFifo(path) : ListenSocket(path));
   Child child(args.command);
+  zx::CUniqueFd accepted;
   int peer = -1;
   if (args.fifo) {
-    peer = listener;
-  } else if (WaitReadable(listener, child)) {
-    peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    peer = listener.Get();
+  } else if (WaitReadable(listener.Get(), child)) {
+    accepted.Reset(accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    peer = accepted.Get();
   }
   if (peer >= 0) {
     char buffer[4096];
@@ -223,9 +227,10 @@ int WatchPipe(const Arguments& args) {
         break;  // the exporter closed its end
       }
     }
-    if (peer != listener) close(peer);
   }
-  close(listener);
+  // Closed before the name goes and before waiting for the program.
+  accepted.Reset();
+  listener.Reset();
   unlink(path.c_str());
   return child.Wait();
 }
@@ -233,6 +238,7 @@ int WatchPipe(const Arguments& args) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (zx::PrintVersionIfAsked(argc, argv, "zuvwatch")) return 0;
   signal(SIGPIPE, SIG_IGN);
   const Arguments args = Parse(argc, argv);
   try {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/ipc/bounded_write.hpp"
+#include "platform/unique_fd.hpp"
 
 namespace zx {
 namespace {
@@ -41,10 +42,10 @@ bool CPipeChannel::Connect(const std::string& path, int busyWaitLimitMs) {
 
   if (S_ISFIFO(info.st_mode)) {
     // Non-blocking, the open fails with ENXIO instead of waiting for a reader.
-    int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    SetBlocking(fd);
-    m_fd = fd;
+    CUniqueFd fd(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) return false;
+    SetBlocking(fd.Get());
+    m_fd = std::move(fd);
     return true;
   }
   if (!S_ISSOCK(info.st_mode)) return false;
@@ -57,15 +58,14 @@ bool CPipeChannel::Connect(const std::string& path, int busyWaitLimitMs) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(busyWaitLimitMs);
   for (;;) {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-      SetBlocking(fd);
-      m_fd = fd;
+    CUniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.Valid()) return false;
+    if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+      SetBlocking(fd.Get());
+      m_fd = std::move(fd);
       return true;
     }
     const int error = errno;
-    close(fd);
     // EAGAIN: the listener's backlog is full, it is busy. Anything else
     // (ECONNREFUSED from a stale socket file included) means nobody listens.
     if (error != EAGAIN || std::chrono::steady_clock::now() >= deadline) return false;
@@ -74,17 +74,16 @@ bool CPipeChannel::Connect(const std::string& path, int busyWaitLimitMs) {
 }
 
 bool CPipeChannel::Send(const void* data, size_t size, int stallLimitMs) {
-  if (m_fd < 0) return false;
+  if (!m_fd.Valid()) return false;
   // A reader that stopped taking bytes is given up like one that went away:
   // a message cut in the middle would break its framing anyway.
-  const bool ok = WriteBounded(m_fd, data, size, stallLimitMs).outcome == WriteOutcome::kWritten;
+  const bool ok = WriteBounded(m_fd.Get(), data, size, stallLimitMs).outcome == WriteOutcome::kWritten;
   if (!ok) Close();
   return ok;
 }
 
 void CPipeChannel::Close() noexcept {
-  if (m_fd >= 0) close(m_fd);
-  m_fd = -1;
+  m_fd.Reset();
 }
 
 }  // namespace zx

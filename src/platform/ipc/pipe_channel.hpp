@@ -6,6 +6,8 @@
 
 #include "platform/ipc/bounded_write.hpp"
 
+#include "platform/unique_fd.hpp"
+
 namespace zx {
 
 class CPipeChannel {
@@ -30,7 +32,7 @@ class CPipeChannel {
   // path too long for a socket address) or the listener stays busy longer
   // than `busyWaitLimitMs`.
   bool Connect(const std::string& path, int busyWaitLimitMs = kBusyWaitLimitMs);
-  bool IsConnected() const { return m_fd >= 0; }
+  bool IsConnected() const { return m_fd.Valid(); }
   // Writes all bytes. Waits while the reader's buffer is full, but at most
   // `stallLimitMs` without progress. false, and the channel closed for good,
   // when the other end is gone or has taken nothing for that long.
@@ -38,7 +40,7 @@ class CPipeChannel {
   void Close() noexcept;
 
  private:
-  int m_fd = -1;
+  CUniqueFd m_fd;
 };
 
 }  // namespace zx

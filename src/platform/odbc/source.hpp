@@ -77,9 +77,11 @@ class CSourceConnection {
 // docs/source_database.md gives the rules.
 std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
                                                int queryTimeoutSeconds);
+// Every connection of an export waits this long for a statement.
+inline constexpr int kSourceQueryTimeoutSeconds = 300;
 
 struct COdbcOptions {
-  int queryTimeoutSeconds = 300;
+  int queryTimeoutSeconds = kSourceQueryTimeoutSeconds;
   // Reads every source in the driver's declared types and sizes, as SQL
   // Server is read, SQLite included (tests and benchmarks of that path).
   bool declaredTypes = false;

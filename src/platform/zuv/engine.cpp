@@ -28,6 +28,7 @@
 #include <unordered_set>
 
 #include "platform/error.hpp"
+#include "platform/unique_fd.hpp"
 
 namespace zx {
 
@@ -283,8 +284,9 @@ CValue ReadColumn(sqlite3_stmt* stmt, int column) {
   }
 }
 
-// REQUIRES: `value` outlives the next sqlite3_reset of `stmt` (texts and
-// blobs are bound without a copy).
+// REQUIRES: `value` outlives the sqlite3_step that uses it (texts and blobs
+// are bound without a copy; sqlite3_reset keeps bindings, so every use of a
+// statement binds all its parameters again).
 int BindValue(sqlite3_stmt* stmt, int parameter, const CValue& value) {
   switch (value.GetType()) {
     case CValue::Type::Null:
@@ -342,14 +344,9 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 void FsyncPath(const std::string& path, bool directory) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (directory ? O_DIRECTORY : 0));
-  if (fd < 0) ThrowErrno(kSource, "Could not open '" + path + "' to sync it", errno);
-  if (::fsync(fd) != 0) {
-    const int err = errno;
-    ::close(fd);
-    ThrowErrno(kSource, "Could not sync '" + path + "'", err);
-  }
-  ::close(fd);
+  const CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (directory ? O_DIRECTORY : 0)));
+  if (!fd.Valid()) ThrowErrno(kSource, "Could not open '" + path + "' to sync it", errno);
+  if (::fsync(fd.Get()) != 0) ThrowErrno(kSource, "Could not sync '" + path + "'", errno);
 }
 
 }  // namespace
@@ -455,6 +452,7 @@ struct CZuvRecordset::Impl {
   std::string m_table;                 // as SQLite names it; empty when unknown
   std::string m_selectSql;             // what loading and Requery run
   bool m_hasRowid = false;             // result column 0 is the rowid
+  std::string m_rowidName;             // its name: one no column of the table hides
   bool m_loaded = false;
 
   std::vector<std::string> m_fieldNames;
@@ -604,7 +602,8 @@ struct CZuvRecordset::Impl {
     }
     const bool wasInTransaction = db.InTransaction();
     rc = sqlite3_step(stmt);
-    sqlite3_reset(stmt);  // also releases the values bound without a copy
+    // The bindings stay after a reset; the next use rebinds every parameter.
+    sqlite3_reset(stmt);
     if (rc != SQLITE_DONE)
       db.FailWrite(rc, wasInTransaction, std::string(what) + " '" + m_table + "'");
   }
@@ -617,7 +616,7 @@ struct CZuvRecordset::Impl {
     });
     if (assignments.empty()) return;
     StatementPtr stmt = Db().Prepare("UPDATE " + QuoteIdentifier(m_table) + " SET " + assignments +
-                                     " WHERE _rowid_=?");
+                                     " WHERE " + m_rowidName + "=?");
     const int rowidParameter = sqlite3_bind_parameter_count(stmt.get());
     sqlite3_bind_int64(stmt.get(), rowidParameter, m_rowids[m_position]);
     RunWrite(stmt.get(), "updating a row of", m_setMask);
@@ -636,7 +635,7 @@ struct CZuvRecordset::Impl {
     }
     if (fields.empty()) return;
     StatementPtr stmt = Db().Prepare("SELECT " + columns + " FROM " + QuoteIdentifier(m_table) +
-                                     " WHERE _rowid_=?");
+                                     " WHERE " + m_rowidName + "=?");
     sqlite3_bind_int64(stmt.get(), 1, m_rowids[m_position]);
     if (sqlite3_step(stmt.get()) == SQLITE_ROW) {
       for (size_t k = 0; k < fields.size(); ++k) {
@@ -761,6 +760,7 @@ std::unique_ptr<CZuvRecordset> CZuvDatabase::OpenRecordset(const std::string& ta
     }
     const std::string rowid = rowidName(rs->m_table);
     rs->m_hasRowid = !rowid.empty();
+    rs->m_rowidName = rowid;
     rs->m_selectSql = "SELECT " + (rs->m_hasRowid ? rowid + ", " : std::string()) + "* FROM " +
                       QuoteIdentifier(rs->m_table);
     std::vector<std::string> columns = names;
@@ -781,6 +781,7 @@ std::unique_ptr<CZuvRecordset> CZuvDatabase::OpenRecordset(const std::string& ta
           stmt.reset(raw);
           rs->m_selectSql = rewritten;
           rs->m_hasRowid = true;
+          rs->m_rowidName = rowid;
         } else {
           sqlite3_finalize(raw);
         }
