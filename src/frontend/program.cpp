@@ -11,6 +11,7 @@
 #include "export/exporter.hpp"
 #include "frontend/options.hpp"
 #include "platform/console.hpp"
+#include "platform/interruption.hpp"
 
 namespace zx {
 namespace {
@@ -22,6 +23,9 @@ constexpr const char* kUsage =
 // Constructs the exporter, runs and times the export, destroys the exporter.
 // Returns the exit status.
 int RunExport(const CProgramOptions& options, const char* programName) {
+  // Declared first: a termination signal stops the export, which then
+  // unwinds and cleans up as after any failure, until the reporter is gone.
+  CSignalWatcher signals;
   std::unique_ptr<CExporter> exporter;
   try {
     exporter =
@@ -56,6 +60,11 @@ int RunTimedExport(CExporter& exporter) {
     default:
       break;
   }
+  // A stop that came after the target was replaced leaves a finished export.
+  if (const int signal = InterruptionSignal(); signal != 0 && result != 0) {
+    exporter.ReportInterrupted();
+    result = 128 + signal;
+  }
   const uint32_t elapsed = TickCountMs() - start;
   fmt::print(stdout, "The export took {} ms\n", elapsed);
   std::fflush(stdout);
@@ -89,7 +98,7 @@ int RunProgram(int argc, char* argv[]) {
   } catch (const std::exception& e) {
     std::cerr << "Error with the program's parameters: " << e.what() << std::endl;
   }
-  if (pause) ConsolePause();
+  if (pause && InterruptionSignal() == 0) ConsolePause();
   return exitStatus;
 }
 

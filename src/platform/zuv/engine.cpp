@@ -1,4 +1,5 @@
-// The ZUV engine on SQLite. Only this file sees sqlite3.h.
+// The ZUV engine on SQLite. Only this file (and the test seam beside it,
+// fault_injection.cpp) sees sqlite3.h.
 //
 // File settings, chosen for a file that is being rebuilt by the export:
 // - rollback journal (journal_mode=DELETE), so the file stays one file;
@@ -28,6 +29,7 @@
 #include <unordered_set>
 
 #include "platform/error.hpp"
+#include "platform/interruption.hpp"
 
 namespace zx {
 
@@ -339,6 +341,17 @@ std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
   auto absolute = std::filesystem::absolute(path, ec);
   return ec ? path : absolute.string();
+}
+
+// Every statement on an engine connection checks for a requested
+// interruption every so many virtual machine steps and stops with
+// SQLITE_INTERRUPT; an atomic load that often costs nothing measurable.
+constexpr int kInterruptCheckSteps = 1000;
+
+void StopOnInterruption(sqlite3* db) {
+  sqlite3_progress_handler(
+      db, kInterruptCheckSteps, [](void*) -> int { return InterruptionSignal() != 0 ? 1 : 0; },
+      nullptr);
 }
 
 void FsyncPath(const std::string& path, bool directory) {
@@ -995,6 +1008,7 @@ std::unique_ptr<CZuvDatabase> CZuvEngine::OpenDatabase(const std::string& path, 
   }
   sqlite3* db = raw;
   sqlite3_extended_result_codes(db, 1);
+  StopOnInterruption(db);
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   if (sqlite3_db_readonly(db, "main") == 1) {
     ThrowEngine(codes::kEngineError, "Could not open '" + path + "' for writing: it is read-only.");
@@ -1063,6 +1077,7 @@ void CZuvEngine::CompactDatabase(const std::string& from, const std::string& to)
   ConnectionPtr db(raw);
   if (rc != SQLITE_OK) ThrowSqlite(rc, raw, "opening '" + from + "' to compact it");
   sqlite3_extended_result_codes(raw, 1);
+  StopOnInterruption(raw);
   sqlite3_busy_timeout(raw, kBusyTimeoutMs);
 
   const std::string target = AbsolutePath(to);
