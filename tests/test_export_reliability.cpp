@@ -97,7 +97,8 @@ class TargetFaults : public ::testing::Test {
     auto recording = std::make_unique<test::CRecordingReporter>();
     test::CRecordingReporter& reporter = *recording;
     exporter.SetReporter(std::move(recording));
-    const int result = format == "NEW" ? exporter.ExportFromSqlNew() : exporter.ExportFromSqlLegacy();
+    const int result =
+        format == "NEW" ? exporter.ExportFromSqlNew() : exporter.ExportFromSqlLegacy();
     m_infos = reporter.Infos();
     m_errors = reporter.Errors();
     return result;
@@ -115,18 +116,28 @@ class TargetFaults : public ::testing::Test {
   bool EndedSoundly(int result, const std::string& previous, std::string& why,
                     const std::string* clean = nullptr) {
     if (result == 0 && clean != nullptr) {
-      if (ReadWhole(m_target) != *clean) why = "succeeded with a different target";
-      else if (Listing(m_out) != std::set<std::string>{"t.zuv"}) why = "success left files";
-      else return true;
+      if (ReadWhole(m_target) != *clean)
+        why = "succeeded with a different target";
+      else if (Listing(m_out) != std::set<std::string>{"t.zuv"})
+        why = "success left files";
+      else
+        return true;
       return false;
     }
-    if (result != 1) why = fmt::format("result {}", result);
-    else if (m_errors.empty()) why = "no error reported";
-    else if (ReadWhole(m_target) != previous) why = "previous target changed";
-    else if (Listing(m_out) != std::set<std::string>{"t.zuv"}) why = "files left beside the target";
-    else if (Export() != 0) why = "next run failed: " + Errors();
-    else if (Listing(m_out) != std::set<std::string>{"t.zuv"}) why = "next run left files";
-    else return true;
+    if (result != 1)
+      why = fmt::format("result {}", result);
+    else if (m_errors.empty())
+      why = "no error reported";
+    else if (ReadWhole(m_target) != previous)
+      why = "previous target changed";
+    else if (Listing(m_out) != std::set<std::string>{"t.zuv"})
+      why = "files left beside the target";
+    else if (Export() != 0)
+      why = "next run failed: " + Errors();
+    else if (Listing(m_out) != std::set<std::string>{"t.zuv"})
+      why = "next run left files";
+    else
+      return true;
     return false;
   }
 
@@ -172,12 +183,13 @@ TEST_F(TargetFaults, EveryFailedFileOperationOfSqliteLeavesThePreviousTarget) {
           ++sound;
         } else {
           ADD_FAILURE() << name << " " << n << (persistent ? " for good: " : " once: ") << why
-                        << "\n" << Errors();
+                        << "\n"
+                        << Errors();
         }
       }
     }
-    std::cout << "[ faults ] " << name << ": " << reached << " reached, " << tried
-              << " runs, " << sound << " sound (" << recovered << " recovered)\n";
+    std::cout << "[ faults ] " << name << ": " << reached << " reached, " << tried << " runs, "
+              << sound << " sound (" << recovered << " recovered)\n";
   }
 }
 
@@ -205,9 +217,9 @@ TEST_F(TargetFaults, EveryFailedFileStepLeavesThePreviousTarget) {
       EXPECT_EQ(errors.find(".work"), std::string::npos) << errors;
       EXPECT_EQ(errors.find(".tmp"), std::string::npos) << errors;
       if (std::string_view(failing) == "copy") {
-        EXPECT_EQ(m_errors, (std::vector<std::string>{
-                                "Could not create Zuv target file from Zuv source file",
-                                SystemErrorText(EIO)}));
+        EXPECT_EQ(m_errors,
+                  (std::vector<std::string>{"Could not create Zuv target file from Zuv source file",
+                                            SystemErrorText(EIO)}));
       }
       if (std::string_view(failing) == "sync" && fs::is_directory(failedPath)) {
         // The folder's sync comes after the rename: the new target is in
@@ -219,8 +231,8 @@ TEST_F(TargetFaults, EveryFailedFileStepLeavesThePreviousTarget) {
         continue;
       }
       std::string why;
-      EXPECT_TRUE(EndedSoundly(result, previous, why)) << failing << " " << n << ": " << why
-                                                       << "\n" << errors;
+      EXPECT_TRUE(EndedSoundly(result, previous, why)) << failing << " " << n << ": " << why << "\n"
+                                                       << errors;
     }
     std::cout << "[ faults ] " << failing << ": " << reached << " reached\n";
   }
@@ -234,10 +246,10 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
     {
       CTargetLock other(m_target);
       EXPECT_EQ(Export(), 1);
-      EXPECT_EQ(m_errors, (std::vector<std::string>{fmt::format(
-                              "The target file '{}' is being written by another export "
-                              "(process {})",
-                              m_target, ::getpid())}));
+      EXPECT_EQ(m_errors, (std::vector<std::string>{
+                              fmt::format("The target file '{}' is being written by another export "
+                                          "(process {})",
+                                          m_target, ::getpid())}));
       EXPECT_EQ(ReadWhole(m_target), previous);
     }
     EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
@@ -249,15 +261,15 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
     {
       sqlite3* db = nullptr;
       ASSERT_EQ(sqlite3_open(m_target.c_str(), &db), SQLITE_OK);
-      sqlite3_exec(db, "PRAGMA cache_size=1; BEGIN; DELETE FROM [ORV Reponse1];", nullptr,
-                   nullptr, nullptr);
+      sqlite3_exec(db, "PRAGMA cache_size=1; BEGIN; DELETE FROM [ORV Reponse1];", nullptr, nullptr,
+                   nullptr);
       fs::copy_file(journal, m_out + "/saved");
       sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
       sqlite3_close(db);
       fs::rename(m_out + "/saved", journal);
     }
-    for (const char* name : {"t.zuv.123.0.work", "t.zuv.123.0.work-journal", "t.zuv.tmp",
-                             "t.zuv.lock"}) {
+    for (const char* name :
+         {"t.zuv.123.0.work", "t.zuv.123.0.work-journal", "t.zuv.tmp", "t.zuv.lock"}) {
       std::ofstream(m_out + "/" + name) << "junk";
     }
     std::ofstream(m_out + "/t.zuv.notes") << "kept";
@@ -268,9 +280,18 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
     for (const std::string& i : m_infos) infos += i + "\n";
     EXPECT_NE(infos.find("Removed files left by an earlier export: "), std::string::npos);
     EXPECT_NE(infos.find(m_target + ".123.0.work-journal"), std::string::npos) << infos;
-    EXPECT_NE(infos.find("Removed the previous target's side files: " + journal),
-              std::string::npos)
+    EXPECT_NE(infos.find("Removed the previous target's side files: " + journal), std::string::npos)
         << infos;
+  }
+  {
+    // A source that is no ZUV file is named as the user gave it, not as its private copy.
+    const std::string junk = m_out + "/junk.zuv";
+    std::ofstream(junk) << std::string(4096, 'x');
+    EXPECT_EQ(Export("NEW", junk), 1);
+    const std::string errors = Errors();
+    EXPECT_NE(errors.find(junk), std::string::npos) << errors;
+    EXPECT_EQ(errors.find(".work"), std::string::npos) << errors;
+    fs::remove(junk);
   }
   {
     // The source as the target, by any name, is refused before anything is written.
@@ -282,8 +303,8 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
     for (const std::string& target : sameNames) {
       EXPECT_EQ(Export("NEW", source, target), 1) << target;
       ASSERT_EQ(m_errors.size(), 1u) << target;
-      EXPECT_EQ(m_errors[0], fmt::format("The target file '{}' is the source file '{}'", target,
-                                         source));
+      EXPECT_EQ(m_errors[0],
+                fmt::format("The target file '{}' is the source file '{}'", target, source));
       EXPECT_EQ(ReadWhole(source), before);
     }
   }
@@ -356,6 +377,22 @@ TEST_F(TargetFaults, SignalsStopTheProgramAndKillLeavesWhatTheNextRunRemoves) {
       EXPECT_EQ(ReadWhole(m_target), previous);
     }
     EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
+  }
+  {
+    // A file size limit (512-byte blocks) below the copy's size and above: an error on the normal
+    // path (no SIGXFSZ), the previous target kept, nothing left.
+    for (const char* blocks : {"16", "40"}) {
+      const std::string shell = fmt::format(
+          "ulimit -f {}; exec {} --source {} --format NEW --connectstring 'Driver=SQLite3;"
+          "Database={}' --id 12 --target {} --endpause UNPAUSE",
+          blocks, ZUVEXPORT_BIN, Zuv(), Db(), m_target);
+      const test::CProcessResult r = test::RunProcess("/bin/sh", {"-c", shell});
+      EXPECT_EQ(r.exitCode, 1) << blocks << "\n" << r.out << r.err;
+      EXPECT_NE(r.out.find("Error: "), std::string::npos) << r.out;
+      EXPECT_EQ(r.out.find(".work"), std::string::npos) << r.out;
+      EXPECT_EQ(ReadWhole(m_target), previous);
+      EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
+    }
   }
   fs::remove(log);
 }

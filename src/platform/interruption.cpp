@@ -17,7 +17,7 @@ namespace {
 
 std::atomic<int> g_signal{0};
 std::mutex g_hooksMutex;
-std::vector<CInterruptionHook*> g_hooks;  // guarded by g_hooksMutex
+std::vector<CInterruptionHook*> g_hooks;      // guarded by g_hooksMutex
 std::vector<std::function<void()>*> g_stops;  // guarded by g_hooksMutex, parallel to g_hooks
 
 constexpr int kWatchedSignals[] = {SIGINT, SIGTERM, SIGHUP};

@@ -11,9 +11,9 @@ namespace zx {
 namespace {
 
 std::mutex g_mutex;
-CZuvFileFaults g_faults;              // guarded by g_mutex
-std::array<int, 4> g_counts{};        // guarded by g_mutex
-sqlite3_vfs* g_root = nullptr;        // guarded by g_mutex once set
+CZuvFileFaults g_faults;        // guarded by g_mutex
+std::array<int, 4> g_counts{};  // guarded by g_mutex
+sqlite3_vfs* g_root = nullptr;  // guarded by g_mutex once set
 sqlite3_vfs g_vfs{};
 
 // SQLite allocates szOsFile bytes: this header, then the real file's.
@@ -122,15 +122,28 @@ int Fetch(sqlite3_file* file, sqlite3_int64 offset, int amount, void** out) {
 }
 int Unfetch(sqlite3_file* file, sqlite3_int64 offset, void* page) {
   sqlite3_file* real = RealOf(file);
-  return real->pMethods->iVersion < 3 ? SQLITE_OK
-                                      : real->pMethods->xUnfetch(real, offset, page);
+  return real->pMethods->iVersion < 3 ? SQLITE_OK : real->pMethods->xUnfetch(real, offset, page);
 }
 
-const sqlite3_io_methods kMethods = {
-    3,        Close,     Read,       Write,    Truncate,   Sync,
-    FileSize, Lock,      Unlock,     CheckReservedLock,    FileControl,
-    SectorSize,          DeviceCharacteristics,            ShmMap,
-    ShmLock,  ShmBarrier, ShmUnmap,  Fetch,    Unfetch};
+const sqlite3_io_methods kMethods = {3,
+                                     Close,
+                                     Read,
+                                     Write,
+                                     Truncate,
+                                     Sync,
+                                     FileSize,
+                                     Lock,
+                                     Unlock,
+                                     CheckReservedLock,
+                                     FileControl,
+                                     SectorSize,
+                                     DeviceCharacteristics,
+                                     ShmMap,
+                                     ShmLock,
+                                     ShmBarrier,
+                                     ShmUnmap,
+                                     Fetch,
+                                     Unfetch};
 
 int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
   auto* wrapper = reinterpret_cast<CFaultFile*>(file);
