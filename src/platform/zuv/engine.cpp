@@ -393,6 +393,9 @@ struct CZuvDatabase::Impl {
 
   StatementPtr Prepare(std::string_view sql, const char** tail = nullptr) {
     sqlite3* db = Handle();
+    // Short statements finish before the progress handler looks: a stop
+    // request also refuses every new one.
+    if (InterruptionSignal() != 0) ThrowSqlite(SQLITE_INTERRUPT, "interrupted", Abbreviated(sql));
     sqlite3_stmt* raw = nullptr;
     const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &raw, tail);
     StatementPtr stmt(raw);
