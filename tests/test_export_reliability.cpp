@@ -284,6 +284,13 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
         << infos;
   }
   {
+    // A target folder that does not exist: the copy's report, with the bare system text.
+    EXPECT_EQ(Export("NEW", "", m_out + "/missing/t.zuv"), 1);
+    EXPECT_EQ(m_errors,
+              (std::vector<std::string>{"Could not create Zuv target file from Zuv source file",
+                                        SystemErrorText(ENOENT)}));
+  }
+  {
     // A source that is no ZUV file is named as the user gave it, not as its private copy.
     const std::string junk = m_out + "/junk.zuv";
     std::ofstream(junk) << std::string(4096, 'x');

@@ -66,6 +66,16 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
   // happens under the lock, until the target is replaced and the work files are gone.
   try {
     prepared->lock = std::make_unique<CTargetLock>(target);
+  } catch (const CFileError& error) {
+    // Nothing can be created beside the target: reported as the copy's failure would be.
+    ReportError("Could not create Zuv target file from Zuv source file");
+    ReportError(error.SystemText());
+    return nullptr;
+  } catch (const CExportError& error) {
+    ReportError(error.Description());
+    return nullptr;
+  }
+  try {
     const std::vector<std::string> leftovers = ExportLeftovers(target);
     if (!leftovers.empty()) {
       RemoveFiles(leftovers);
