@@ -436,6 +436,10 @@ struct CZuvDatabase::Impl {
       m_writesSinceCommit = 0;
       return;
     }
+    // A stopped export's file is removed: its pending rows are rolled back, not synced.
+    if (InterruptionSignal() != 0) {
+      ThrowSqlite(SQLITE_INTERRUPT, "interrupted", "committing to '" + m_path + "'");
+    }
     if (int rc = sqlite3_exec(m_db.get(), "COMMIT", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
       FailWrite(rc, true, "committing to '" + m_path + "'");
     }
