@@ -352,6 +352,19 @@ TEST_F(TargetFaults, SignalsStopTheProgramAndKillLeavesWhatTheNextRunRemoves) {
     ASSERT_TRUE(test::WaitUntil(
         [&] { return ReadWhole(log).find(stage.shownAt) != std::string::npos; }, 60000))
         << ReadWhole(log);
+    if (stage.signal == SIGTERM) {
+      // A second export to the same target fails at once and names the first.
+      const test::CProcessResult second =
+          test::RunProcess(ZUVEXPORT_BIN, {"--source", Zuv(), "--format", "NEW", "--connectstring",
+                                           "Driver=SQLite3;Database=" + Db(), "--id", "12",
+                                           "--target", m_target, "--endpause", "UNPAUSE"});
+      EXPECT_EQ(second.exitCode, 1);
+      EXPECT_NE(second.out.find(fmt::format("Error: The target file '{}' is being written by "
+                                            "another export (process {})\n",
+                                            m_target, child->Pid())),
+                std::string::npos)
+          << second.out;
+    }
     const auto sent = std::chrono::steady_clock::now();
     ::kill(child->Pid(), stage.signal);
     const test::CProcessResult r = child->Wait();
