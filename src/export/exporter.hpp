@@ -16,6 +16,7 @@
 #include "export/new_planning.hpp"
 #include "export/pipeline.hpp"
 #include "export/settings.hpp"
+#include "platform/interruption.hpp"
 #include "platform/odbc/source.hpp"
 #include "platform/sync/semaphore.hpp"
 #include "platform/value.hpp"
@@ -56,6 +57,9 @@ class CExporter {
   void SetReporter(std::unique_ptr<CProgressReporterBase> reporter) {
     m_settings.reporter = std::move(reporter);
   }
+  // "Export interrupted", as an error; for the program run once an export
+  // stopped because the process was asked to.
+  void ReportInterrupted();
 
  private:
   // Shared preparation, pipeline and finishing
@@ -71,6 +75,15 @@ class CExporter {
   // A failure is reported under `location` and cancels the hand-over.
   // Returns the thread's result, 0 or 1.
   int RunReadThread(std::string_view location, bool (CExporter::*readTable)(int32_t));
+  // Fresh hand-over semaphores, cancelled at once if a stop was requested before.
+  template <class Content>
+  void SetUpHandOver(SlotVector<Content>& slots) {
+    std::lock_guard lock(m_handOverMutex);
+    SetUpPipeline(slots, m_tableCount, m_freeBatches, m_readyBatches);
+    if (InterruptionSignal() != 0) CancelPipeline(*m_freeBatches, *m_readyBatches);
+  }
+  // Errors name the files the user gave: `privatePath` is reported as `shownAs`.
+  void ShowPathAs(const std::string& privatePath, const std::string& shownAs);
   // Steps up to "Beginning export": work copy, questionnaire, response tables.
   // Null after a reported failure.
   std::unique_ptr<CPreparedExport> PrepareTargetFile(bool newLayout);
@@ -100,8 +113,16 @@ class CExporter {
   std::set<int32_t> m_dataQuestionIds;                  // legacy: questions that carry data
 
   std::mutex m_progressLock;  // every reporter call once the read thread runs
+  // Private file names and the user's name for each, in errors. Guarded by m_progressLock.
+  std::vector<std::pair<std::string, std::string>> m_shownPaths;
+  std::mutex m_handOverMutex;  // the semaphores' replacement against a stop request
   std::unique_ptr<CCancellableSemaphore> m_freeBatches;
   std::unique_ptr<CCancellableSemaphore> m_readyBatches;
+  // A stop request cancels the hand-over, so that both threads end at their next wait.
+  CInterruptionHook m_interruptionHook{[this] {
+    std::lock_guard lock(m_handOverMutex);
+    if (m_freeBatches && m_readyBatches) CancelPipeline(*m_freeBatches, *m_readyBatches);
+  }};
   int32_t m_tableCount = 0;
   int32_t m_readTableIndex = 0;
   std::vector<std::unique_ptr<TableSlot<LegacyBatch>>> m_tableSlots;

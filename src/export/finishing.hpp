@@ -1,17 +1,16 @@
 #pragma once
-// The last step of both layouts: the compacted work copy takes the target's place.
+// The last step of both layouts: the finished file takes the target's place.
+#include <functional>
 #include <string>
 
 namespace zx {
 
-class CZuvEngine;
-
-// Compacts `workFile` into `compactedFile` (a leftover of an earlier run is
-// removed first), then renames it over `targetFile` in one step. Until that
-// rename an existing target is untouched. Throws CExportError; a failed
-// replacement is an error, never success.
-// REQUIRES: `workFile` is closed.
-void CompactIntoTarget(CZuvEngine& engine, const std::string& workFile,
-                       const std::string& compactedFile, const std::string& targetFile);
+// Puts `finished` in place of `target` in one rename (synced, and the folder
+// after it). The target's SQLite side files go first: a journal or log left
+// by whatever last wrote the old file would otherwise be applied to the new
+// one when it is next opened. `removed` gets a line naming them. Until the
+// rename an existing target keeps its content. Throws CExportError.
+void ReplaceTargetFile(const std::string& finished, const std::string& target,
+                       const std::function<void(const std::string&)>& removed);
 
 }  // namespace zx

@@ -150,7 +150,7 @@ int CExporter::ExportFromSqlLegacy() {
         std::min<int64_t>(totalRows, std::numeric_limits<int32_t>::max()));
 
     m_tableCount = tableCount;
-    SetUpPipeline(m_tableSlots, m_tableCount, m_freeBatches, m_readyBatches);
+    SetUpHandOver(m_tableSlots);
     m_readTableIndex = 0;
     const CPipelineReports reports{[this](const std::string& m) { ReportInfo(m); },
                                    [this](int percent) { ReportProgress(percent); }};

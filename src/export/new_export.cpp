@@ -64,7 +64,8 @@ int CExporter::ExportFromSqlNew() {
       // The target receives the rebuilt structure, as it is.
       prepared->target->Close();
       prepared->target.reset();
-      ReplaceFileAtomically(prepared->workFile, m_settings.targetFile);
+      ReplaceTargetFile(prepared->workFile, m_settings.targetFile,
+                        [this](const std::string& m) { ReportInfo(m); });
       return 0;
     }
 
@@ -78,7 +79,7 @@ int CExporter::ExportFromSqlNew() {
         counts.rowCount, counts.interviewCount);
 
     m_tableCount = tableCount;
-    SetUpPipeline(m_dataTableSlots, m_tableCount, m_freeBatches, m_readyBatches);
+    SetUpHandOver(m_dataTableSlots);
     m_readTableIndex = 0;
     const CPipelineReports reports{info, [this](int percent) { ReportProgress(percent); }};
     bool written = false;

@@ -3,13 +3,16 @@
 // and the per-table question lists.
 #include "export/preparation.hpp"
 
+#include <fmt/format.h>
 #include <fmt/printf.h>
+#include <fmt/ranges.h>
 
 #include <algorithm>
 
 #include "export/exporter.hpp"
 #include "platform/error.hpp"
 #include "platform/files.hpp"
+#include "platform/interruption.hpp"
 #include "platform/text.hpp"
 #include "surveylib/db_structure.hpp"
 
@@ -48,19 +51,53 @@ std::unique_ptr<CSourceConnection> CExporter::ConnectSource() {
 std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
   ReportInfo("Reading Questionnaire Structure...");
   auto prepared = std::make_unique<CPreparedExport>();
+  const std::string& source = m_settings.sourceFile;
+  const std::string& target = m_settings.targetFile;
 
-  // Everything is written into a copy beside the target; an existing target
-  // stays as it was until the finished file replaces it.
-  prepared->workFile = SiblingTempPath(m_settings.targetFile, "work");
-  prepared->compactedFile = m_settings.targetFile + ".tmp";
-  prepared->temporaryFiles.Add(prepared->workFile);
+  if (IsSameFile(source, target)) {
+    ReportError(fmt::format("The target file '{}' is the source file '{}'", target, source));
+    return nullptr;
+  }
+  // One export per target: everything below, the leftovers' removal too,
+  // happens under the lock, until the target is replaced and the work files are gone.
   try {
-    CopyFileOver(m_settings.sourceFile, prepared->workFile);
-  } catch (const CExportError& error) {
+    prepared->lock = std::make_unique<CTargetLock>(target);
+  } catch (const CFileError& error) {
+    // Nothing can be created beside the target: reported as the copy's failure would be.
     ReportError("Could not create Zuv target file from Zuv source file");
+    ReportError(error.SystemText());
+    return nullptr;
+  } catch (const CExportError& error) {
     ReportError(error.Description());
     return nullptr;
   }
+  try {
+    const std::vector<std::string> leftovers = ExportLeftovers(target);
+    if (!leftovers.empty()) {
+      RemoveFiles(leftovers);
+      ReportInfo(fmt::format("Removed files left by an earlier export: {}",
+                             fmt::join(leftovers, ", ")));
+    }
+  } catch (const CExportError& error) {
+    ReportError(error.Description());
+    return nullptr;
+  }
+
+  // Everything is written into a copy beside the target; an existing target
+  // stays as it was until the finished file replaces it.
+  prepared->workFile = SiblingTempPath(target, "work");
+  prepared->compactedFile = target + ".tmp";
+  prepared->temporaryFiles.Add(prepared->workFile);
+  // The copy holds the source's questionnaire: its faults are the source's.
+  ShowPathAs(prepared->workFile, source);
+  try {
+    CopyFileOver(source, prepared->workFile);
+  } catch (const CFileError& error) {
+    ReportError("Could not create Zuv target file from Zuv source file");
+    ReportError(error.SystemText());
+    return nullptr;
+  }
+  if (InterruptionSignal() != 0) return nullptr;
 
   prepared->questionnaire = std::make_unique<CQuestionnaire>();
   CQuestionnaire& questionnaire = *prepared->questionnaire;
@@ -87,6 +124,10 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
     }
   }
   questionnaire.PreparerSaisie();
+  // From here on the copy is being made into the target.
+  ShowPathAs(prepared->workFile, target);
+  ShowPathAs(prepared->compactedFile, target);
+  if (InterruptionSignal() != 0) return nullptr;
 
   const int32_t highest = HighestResponseTable(questionnaire);
   prepared->highestTableNumber = highest;
@@ -116,6 +157,7 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
     if (!targetStructure.IsExistingTable(name)) targetStructure.CreateOrvixTableDef(name, 1, false);
   }
   targetStructure.Close();
+  if (InterruptionSignal() != 0) return nullptr;
 
   ReportInfo("Beginning export");
   return prepared;
@@ -125,6 +167,7 @@ void CExporter::ConnectDatabases(CPreparedExport& prepared, bool newLayout) {
   ReportInfo("Connecting to SQL Database...");
   m_sourceConnection = ConnectSource();
   if (!m_sourceConnection) throw CExportError(codes::kPointer, "CExporter", "No source connection");
+  if (InterruptionSignal() != 0) throw CExportError(codes::kFail, "CExporter", "Export interrupted");
 
   ReportInfo("Connecting to Zuv File Database Engine...");
   prepared.engine = std::make_unique<CZuvEngine>();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.hpp"
 #include "platform/zuv/engine.hpp"
 #include "surveylib/questionnaire.hpp"
 
@@ -26,7 +27,8 @@ class CTemporaryFiles {
 };
 
 struct CPreparedExport {
-  CTemporaryFiles temporaryFiles;  // first: goes after the database that uses them
+  std::unique_ptr<CTargetLock> lock;  // first: held until the temporary files are gone
+  CTemporaryFiles temporaryFiles;     // goes after the database that uses them
   std::string workFile;            // copy of the source that receives every write
   std::string compactedFile;       // "<target>.tmp"
   std::unique_ptr<CQuestionnaire> questionnaire;

@@ -9,6 +9,7 @@
 #include "export/exporter.hpp"
 #include "frontend/options.hpp"
 #include "platform/console.hpp"
+#include "platform/interruption.hpp"
 
 namespace zx {
 namespace {
@@ -20,6 +21,9 @@ constexpr const char* kUsage =
 // Constructs the exporter, runs and times the export, destroys the exporter.
 // Returns the exit status.
 int RunExport(const CProgramOptions& options, const char* programName) {
+  // Declared first: a termination signal stops the export, which then
+  // unwinds and cleans up as after any failure, until the reporter is gone.
+  CSignalWatcher signals;
   std::unique_ptr<CExporter> exporter;
   try {
     exporter =
@@ -53,6 +57,11 @@ int RunTimedExport(CExporter& exporter) {
     default:
       break;
   }
+  // A stop that came after the target was replaced leaves a finished export.
+  if (const int signal = InterruptionSignal(); signal != 0 && result != 0) {
+    exporter.ReportInterrupted();
+    result = 128 + signal;
+  }
   const uint32_t elapsed = TickCountMs() - start;
   WriteStandardOutput(fmt::format("The export took {} ms\n", elapsed));
   return result;
@@ -83,7 +92,7 @@ int RunProgram(int argc, char* argv[]) {
   } catch (const std::exception& e) {
     WriteStandardError(fmt::format("Error with the program's parameters: {}\n", e.what()));
   }
-  if (pause) ConsolePause();
+  if (pause && InterruptionSignal() == 0) ConsolePause();
   return exitStatus;
 }
 

@@ -19,6 +19,7 @@
 
 #include "platform/dates.hpp"
 #include "platform/error.hpp"
+#include "platform/interruption.hpp"
 #include "platform/odbc/connect_checks.hpp"
 #include "platform/odbc/source.hpp"
 
@@ -162,6 +163,8 @@ struct CConnectionState {
 
   std::mutex m_activeLock;
   COdbcRecordset* m_active = nullptr;  // GUARDED_BY(m_activeLock)
+  // Cancels the active statement when the process is asked to stop.
+  std::unique_ptr<CInterruptionHook> m_interruptionHook;
 };
 
 // ---------------------------------------------------------------------------
@@ -413,6 +416,12 @@ class COdbcRecordset final : public CSourceRecordset {
   const CValue& FieldValue(int index) const override;
   int FieldIndex(std::string_view name) const override;
   void Close() override;
+
+  // Stops a running SQLExecDirect or SQLFetch of another thread; that call
+  // then fails. REQUIRES: m_activeLock held.
+  void CancelStatement() noexcept {
+    if (m_statement) SQLCancel(Statement());
+  }
 
   // Called by the connection under m_activeLock when the next Execute comes.
   void ReleaseStatement() noexcept {
@@ -794,6 +803,10 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
                          SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
         SQL_HANDLE_DBC, dbc, "SQLDriverConnect");
   state->m_connected = true;
+  state->m_interruptionHook = std::make_unique<CInterruptionHook>([s = state.get()] {
+    std::lock_guard lock(s->m_activeLock);
+    if (s->m_active != nullptr) s->m_active->CancelStatement();
+  });
 
   char dbmsName[256] = {};
   SQLSMALLINT length = 0;

@@ -1,4 +1,5 @@
-// The ZUV engine on SQLite. Only this file sees sqlite3.h.
+// The ZUV engine on SQLite. Only this file (and the test seam beside it,
+// fault_injection.cpp) sees sqlite3.h.
 //
 // File settings, chosen for a file that is being rebuilt by the export:
 // - rollback journal (journal_mode=DELETE), so the file stays one file;
@@ -28,6 +29,7 @@
 #include <unordered_set>
 
 #include "platform/error.hpp"
+#include "platform/interruption.hpp"
 #include "platform/unique_fd.hpp"
 
 namespace zx {
@@ -343,6 +345,17 @@ std::string AbsolutePath(const std::string& path) {
   return ec ? path : absolute.string();
 }
 
+// Every statement on an engine connection checks for a requested
+// interruption every so many virtual machine steps and stops with
+// SQLITE_INTERRUPT; an atomic load that often costs nothing measurable.
+constexpr int kInterruptCheckSteps = 1000;
+
+void StopOnInterruption(sqlite3* db) {
+  sqlite3_progress_handler(
+      db, kInterruptCheckSteps, [](void*) -> int { return InterruptionSignal() != 0 ? 1 : 0; },
+      nullptr);
+}
+
 void FsyncPath(const std::string& path, bool directory) {
   const CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (directory ? O_DIRECTORY : 0)));
   if (!fd.Valid()) ThrowErrno(kSource, "Could not open '" + path + "' to sync it", errno);
@@ -377,6 +390,9 @@ struct CZuvDatabase::Impl {
 
   StatementPtr Prepare(std::string_view sql, const char** tail = nullptr) {
     sqlite3* db = Handle();
+    // Short statements finish before the progress handler looks: a stop
+    // request also refuses every new one.
+    if (InterruptionSignal() != 0) ThrowSqlite(SQLITE_INTERRUPT, "interrupted", Abbreviated(sql));
     sqlite3_stmt* raw = nullptr;
     const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &raw, tail);
     StatementPtr stmt(raw);
@@ -416,6 +432,10 @@ struct CZuvDatabase::Impl {
     if (!InTransaction()) {
       m_writesSinceCommit = 0;
       return;
+    }
+    // A stopped export's file is removed: its pending rows are rolled back, not synced.
+    if (InterruptionSignal() != 0) {
+      ThrowSqlite(SQLITE_INTERRUPT, "interrupted", "committing to '" + m_path + "'");
     }
     if (int rc = sqlite3_exec(m_db.get(), "COMMIT", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
       FailWrite(rc, true, "committing to '" + m_path + "'");
@@ -996,6 +1016,7 @@ std::unique_ptr<CZuvDatabase> CZuvEngine::OpenDatabase(const std::string& path, 
   }
   sqlite3* db = raw;
   sqlite3_extended_result_codes(db, 1);
+  StopOnInterruption(db);
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   if (sqlite3_db_readonly(db, "main") == 1) {
     ThrowEngine(codes::kEngineError, "Could not open '" + path + "' for writing: it is read-only.");
@@ -1064,6 +1085,7 @@ void CZuvEngine::CompactDatabase(const std::string& from, const std::string& to)
   ConnectionPtr db(raw);
   if (rc != SQLITE_OK) ThrowSqlite(rc, raw, "opening '" + from + "' to compact it");
   sqlite3_extended_result_codes(raw, 1);
+  StopOnInterruption(raw);
   sqlite3_busy_timeout(raw, kBusyTimeoutMs);
 
   const std::string target = AbsolutePath(to);

@@ -1,0 +1,421 @@
+// Faults around the target file: failed writes, syncs, truncations and
+// deletions at every point an export reaches, failed file steps, a second
+// export to the same target, leftovers of killed exports, a target that is
+// the source, and termination signals to the real program. After each, the
+// previous target is as it was, nothing is left beside it and the next
+// export succeeds.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+#include "export/exporter.hpp"
+#include "platform/error.hpp"
+#include "platform/files.hpp"
+#include "platform/zuv/fault_injection.hpp"
+#include "support/process.hpp"
+#include "support/recording_reporter.hpp"
+#include "support/sqlite_values.hpp"
+#include "support/temp_dir.hpp"
+
+namespace zx {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::set<std::string> Listing(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
+  return names;
+}
+
+// "ok" for a sound SQLite file, else what is wrong with it.
+std::string IntegrityOf(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::string result = "cannot open";
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW) {
+      result = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    } else {
+      result = sqlite3_errmsg(db);
+    }
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+class TargetFaults : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_dir = new test::CTempDir();
+    const std::string command = std::string(ZUVSAMPLE_BIN) + " --out-dir " + s_dir->path() +
+                                " --survey-id 12 --interviews 6 --questions 4 --loops 0"
+                                " --tables 1 --layout both > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  static void TearDownTestSuite() {
+    delete s_dir;
+    s_dir = nullptr;
+  }
+
+  void SetUp() override {
+    m_out = s_dir->file(test::UniqueName("out"));
+    fs::create_directory(m_out);
+    m_target = m_out + "/t.zuv";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(m_out, ec);
+  }
+
+  static std::string Zuv() { return s_dir->file("survey.zuv"); }
+  static std::string Db() { return s_dir->file("source.db"); }
+
+  int Export(const std::string& format = "NEW", std::string source = "", std::string target = "") {
+    CExporter exporter(source.empty() ? Zuv() : source, format, test::SqliteConnectString(Db()),
+                       "12", target.empty() ? m_target : target, "CONSOLE", "", "", "", "");
+    auto recording = std::make_unique<test::CRecordingReporter>();
+    test::CRecordingReporter& reporter = *recording;
+    exporter.SetReporter(std::move(recording));
+    const int result =
+        format == "NEW" ? exporter.ExportFromSqlNew() : exporter.ExportFromSqlLegacy();
+    m_infos = reporter.Infos();
+    m_errors = reporter.Errors();
+    return result;
+  }
+
+  std::string Errors() const {
+    std::string all;
+    for (const std::string& e : m_errors) all += e + "\n";
+    return all;
+  }
+
+  // After a failed run: the previous target as it was, nothing beside it, and
+  // the next run succeeds. A fault SQLite recovered from (it retries a failed
+  // commit) may instead end in success, with exactly the file a clean run writes.
+  bool EndedSoundly(int result, const std::string& previous, std::string& why,
+                    const std::string* clean = nullptr) {
+    if (result == 0 && clean != nullptr) {
+      if (ReadWhole(m_target) != *clean)
+        why = "succeeded with a different target";
+      else if (Listing(m_out) != std::set<std::string>{"t.zuv"})
+        why = "success left files";
+      else
+        return true;
+      return false;
+    }
+    if (result != 1)
+      why = fmt::format("result {}", result);
+    else if (m_errors.empty())
+      why = "no error reported";
+    else if (ReadWhole(m_target) != previous)
+      why = "previous target changed";
+    else if (Listing(m_out) != std::set<std::string>{"t.zuv"})
+      why = "files left beside the target";
+    else if (Export() != 0)
+      why = "next run failed: " + Errors();
+    else if (Listing(m_out) != std::set<std::string>{"t.zuv"})
+      why = "next run left files";
+    else
+      return true;
+    return false;
+  }
+
+  static test::CTempDir* s_dir;
+  std::string m_out;
+  std::string m_target;
+  std::vector<std::string> m_infos;
+  std::vector<std::string> m_errors;
+};
+
+test::CTempDir* TargetFaults::s_dir = nullptr;
+
+TEST_F(TargetFaults, EveryFailedFileOperationOfSqliteLeavesThePreviousTarget) {
+  ASSERT_EQ(Export(), 0) << Errors();
+  const std::string prefix = fs::absolute(m_target).string();
+  const std::pair<ZuvFileOperation, const char*> operations[] = {
+      {ZuvFileOperation::Write, "write"},
+      {ZuvFileOperation::Sync, "sync"},
+      {ZuvFileOperation::Truncate, "truncate"},
+      {ZuvFileOperation::Delete, "delete"}};
+  for (const auto& [operation, name] : operations) {
+    SetZuvFileFaults({prefix, operation, 0, false});
+    const int counted = Export();
+    ClearZuvFileFaults();
+    ASSERT_EQ(counted, 0) << Errors();
+    const std::string clean = ReadWhole(m_target);
+    const int reached = ZuvFileOperationCount(operation);
+    // Every point; an even spread of them should a change make them many.
+    const int step = std::max(1, reached / 60);
+    int tried = 0;
+    int sound = 0;
+    int recovered = 0;
+    for (int n = 1; n <= reached; n += step) {
+      for (bool persistent : {false, true}) {
+        const std::string previous = ReadWhole(m_target);
+        SetZuvFileFaults({prefix, operation, n, persistent});
+        const int result = Export();
+        ClearZuvFileFaults();
+        std::string why;
+        ++tried;
+        if (EndedSoundly(result, previous, why, persistent ? nullptr : &clean)) {
+          if (result == 0) ++recovered;
+          ++sound;
+        } else {
+          ADD_FAILURE() << name << " " << n << (persistent ? " for good: " : " once: ") << why
+                        << "\n"
+                        << Errors();
+        }
+      }
+    }
+    std::cout << "[ faults ] " << name << ": " << reached << " reached, " << tried << " runs, "
+              << sound << " sound (" << recovered << " recovered)\n";
+  }
+}
+
+TEST_F(TargetFaults, EveryFailedFileStepLeavesThePreviousTarget) {
+  ASSERT_EQ(Export("LEGACY"), 0) << Errors();
+  for (const char* failing : {"copy", "sync", "rename"}) {
+    int reached = 0;
+    SetFileFaultHook([&](std::string_view step, const std::string&) {
+      if (step == failing) ++reached;
+      return 0;
+    });
+    ASSERT_EQ(Export("LEGACY"), 0) << Errors();
+    for (int n = 1; n <= reached; ++n) {
+      const std::string previous = ReadWhole(m_target);
+      int seen = 0;
+      std::string failedPath;
+      SetFileFaultHook([&](std::string_view step, const std::string& path) {
+        if (step != failing || ++seen != n) return 0;
+        failedPath = path;
+        return EIO;
+      });
+      const int result = Export("LEGACY");
+      SetFileFaultHook(nullptr);
+      const std::string errors = Errors();
+      EXPECT_EQ(errors.find(".work"), std::string::npos) << errors;
+      EXPECT_EQ(errors.find(".tmp"), std::string::npos) << errors;
+      if (std::string_view(failing) == "copy") {
+        EXPECT_EQ(m_errors,
+                  (std::vector<std::string>{"Could not create Zuv target file from Zuv source file",
+                                            SystemErrorText(EIO)}));
+      }
+      if (std::string_view(failing) == "sync" && fs::is_directory(failedPath)) {
+        // The folder's sync comes after the rename: the new target is in
+        // place, and the failure says so.
+        EXPECT_EQ(result, 1);
+        EXPECT_NE(errors.find("was replaced"), std::string::npos) << errors;
+        EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
+        EXPECT_EQ(IntegrityOf(m_target), "ok");
+        continue;
+      }
+      std::string why;
+      EXPECT_TRUE(EndedSoundly(result, previous, why)) << failing << " " << n << ": " << why << "\n"
+                                                       << errors;
+    }
+    std::cout << "[ faults ] " << failing << ": " << reached << " reached\n";
+  }
+}
+
+TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
+  {
+    // A second export to a locked target fails at once, naming the target and the holder.
+    ASSERT_EQ(Export(), 0) << Errors();
+    const std::string previous = ReadWhole(m_target);
+    {
+      CTargetLock other(m_target);
+      EXPECT_EQ(Export(), 1);
+      EXPECT_EQ(m_errors, (std::vector<std::string>{
+                              fmt::format("The target file '{}' is being written by another export "
+                                          "(process {})",
+                                          m_target, ::getpid())}));
+      EXPECT_EQ(ReadWhole(m_target), previous);
+    }
+    EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
+  }
+  {
+    // What a killed export left goes, and says so; so does the previous
+    // target's hot journal, which would otherwise roll the new file back.
+    const std::string journal = m_target + "-journal";
+    {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(m_target.c_str(), &db), SQLITE_OK);
+      sqlite3_exec(db, "PRAGMA cache_size=1; BEGIN; DELETE FROM [ORV Reponse1];", nullptr, nullptr,
+                   nullptr);
+      fs::copy_file(journal, m_out + "/saved");
+      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+      sqlite3_close(db);
+      fs::rename(m_out + "/saved", journal);
+    }
+    for (const char* name :
+         {"t.zuv.123.0.work", "t.zuv.123.0.work-journal", "t.zuv.tmp", "t.zuv.lock"}) {
+      std::ofstream(m_out + "/" + name) << "junk";
+    }
+    std::ofstream(m_out + "/t.zuv.notes") << "kept";
+    ASSERT_EQ(Export(), 0) << Errors();
+    EXPECT_EQ(Listing(m_out), (std::set<std::string>{"t.zuv", "t.zuv.notes"}));
+    EXPECT_EQ(IntegrityOf(m_target), "ok");
+    std::string infos;
+    for (const std::string& i : m_infos) infos += i + "\n";
+    EXPECT_NE(infos.find("Removed files left by an earlier export: "), std::string::npos);
+    EXPECT_NE(infos.find(m_target + ".123.0.work-journal"), std::string::npos) << infos;
+    EXPECT_NE(infos.find("Removed the previous target's side files: " + journal), std::string::npos)
+        << infos;
+  }
+  {
+    // A target folder that does not exist: the copy's report, with the bare system text.
+    EXPECT_EQ(Export("NEW", "", m_out + "/missing/t.zuv"), 1);
+    EXPECT_EQ(m_errors,
+              (std::vector<std::string>{"Could not create Zuv target file from Zuv source file",
+                                        SystemErrorText(ENOENT)}));
+  }
+  {
+    // A source that is no ZUV file is named as the user gave it, not as its private copy.
+    const std::string junk = m_out + "/junk.zuv";
+    std::ofstream(junk) << std::string(4096, 'x');
+    EXPECT_EQ(Export("NEW", junk), 1);
+    const std::string errors = Errors();
+    EXPECT_NE(errors.find(junk), std::string::npos) << errors;
+    EXPECT_EQ(errors.find(".work"), std::string::npos) << errors;
+    fs::remove(junk);
+  }
+  {
+    // The source as the target, by any name, is refused before anything is written.
+    const std::string source = m_out + "/source.zuv";
+    fs::copy_file(Zuv(), source);
+    fs::create_symlink(source, m_out + "/link.zuv");
+    const std::string before = ReadWhole(source);
+    const std::string sameNames[] = {source, m_out + "/./source.zuv", m_out + "/link.zuv"};
+    for (const std::string& target : sameNames) {
+      EXPECT_EQ(Export("NEW", source, target), 1) << target;
+      ASSERT_EQ(m_errors.size(), 1u) << target;
+      EXPECT_EQ(m_errors[0],
+                fmt::format("The target file '{}' is the source file '{}'", target, source));
+      EXPECT_EQ(ReadWhole(source), before);
+    }
+  }
+}
+
+// The real program, stopped by a signal at a stage its output shows.
+TEST_F(TargetFaults, SignalsStopTheProgramAndKillLeavesWhatTheNextRunRemoves) {
+  const std::string big = s_dir->file("big");
+  fs::create_directory(big);
+  const std::string command = std::string(ZUVSAMPLE_BIN) + " --out-dir " + big +
+                              " --survey-id 12 --interviews 2500 --questions 24 --loops 1"
+                              " --tables 3 --layout new > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string log = m_out + "/../" + fs::path(m_out).filename().string() + ".log";
+  auto start = [&] {
+    fs::remove(log);  // the stage is looked for in this run's output only
+    const std::string shell = fmt::format(
+        "exec {} --source {}/survey.zuv --format NEW --connectstring 'Driver=SQLite3;Database="
+        "{}/source.db' --id 12 --target {} --endpause UNPAUSE > {} 2>&1",
+        ZUVEXPORT_BIN, big, big, m_target, log);
+    return std::make_unique<test::CChildProcess>("/bin/sh", std::vector<std::string>{"-c", shell});
+  };
+  {
+    auto child = start();
+    ASSERT_EQ(child->Wait().exitCode, 0) << ReadWhole(log);
+  }
+  const std::string previous = ReadWhole(m_target);
+  struct CStage {
+    const char* shownAt;
+    int signal;
+  };
+  const CStage stages[] = {{"Creating Target Zuv Structure...", SIGINT},
+                           {"[Write Thread] Beginning Writes on table number 1", SIGTERM},
+                           {"Recompacting Zuv File...", SIGHUP},
+                           {"[Write Thread] Beginning Writes on table number 2", SIGKILL}};
+  for (const CStage& stage : stages) {
+    auto child = start();
+    ASSERT_TRUE(test::WaitUntil(
+        [&] { return ReadWhole(log).find(stage.shownAt) != std::string::npos; }, 60000))
+        << ReadWhole(log);
+    if (stage.signal == SIGTERM) {
+      // A second export to the same target fails at once and names the first.
+      const test::CProcessResult second =
+          test::RunProcess(ZUVEXPORT_BIN, {"--source", Zuv(), "--format", "NEW", "--connectstring",
+                                           "Driver=SQLite3;Database=" + Db(), "--id", "12",
+                                           "--target", m_target, "--endpause", "UNPAUSE"});
+      EXPECT_EQ(second.exitCode, 1);
+      EXPECT_NE(second.out.find(fmt::format("Error: The target file '{}' is being written by "
+                                            "another export (process {})\n",
+                                            m_target, child->Pid())),
+                std::string::npos)
+          << second.out;
+    }
+    const auto sent = std::chrono::steady_clock::now();
+    ::kill(child->Pid(), stage.signal);
+    const test::CProcessResult r = child->Wait();
+    EXPECT_EQ(r.signal, stage.signal == SIGKILL ? SIGKILL : 0);
+    const auto stopMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - sent)
+                            .count();
+    const std::string out = ReadWhole(log);
+    std::cout << "[ signal ] " << strsignal(stage.signal) << " at '" << stage.shownAt
+              << "': stopped in " << stopMs << " ms, exit " << r.exitCode << "\n";
+    if (stage.signal == SIGKILL) {
+      EXPECT_EQ(r.signal, SIGKILL);
+      EXPECT_EQ(ReadWhole(m_target), previous);
+      EXPECT_NE(Listing(m_out), std::set<std::string>{"t.zuv"});  // its work files stay
+      auto next = start();
+      EXPECT_EQ(next->Wait().exitCode, 0) << ReadWhole(log);
+      EXPECT_NE(ReadWhole(log).find("Removed files left by an earlier export: "),
+                std::string::npos);
+      EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
+      continue;
+    }
+    if (r.exitCode == 0) {
+      // The signal came after the target was replaced: a finished export.
+      EXPECT_EQ(stage.signal, SIGHUP) << out;
+      EXPECT_EQ(IntegrityOf(m_target), "ok");
+    } else {
+      EXPECT_EQ(r.exitCode, 128 + stage.signal) << out;
+      EXPECT_NE(out.find("Error: Export interrupted\n"), std::string::npos) << out;
+      EXPECT_EQ(out.find("Error at"), std::string::npos) << out;
+      EXPECT_EQ(ReadWhole(m_target), previous);
+    }
+    EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
+  }
+  {
+    // A file size limit (512-byte blocks) below the copy's size and above: an error on the normal
+    // path (no SIGXFSZ), the previous target kept, nothing left.
+    for (const char* blocks : {"16", "40"}) {
+      const std::string shell = fmt::format(
+          "ulimit -f {}; exec {} --source {} --format NEW --connectstring 'Driver=SQLite3;"
+          "Database={}' --id 12 --target {} --endpause UNPAUSE",
+          blocks, ZUVEXPORT_BIN, Zuv(), Db(), m_target);
+      const test::CProcessResult r = test::RunProcess("/bin/sh", {"-c", shell});
+      EXPECT_EQ(r.exitCode, 1) << blocks << "\n" << r.out << r.err;
+      EXPECT_NE(r.out.find("Error: "), std::string::npos) << r.out;
+      EXPECT_EQ(r.out.find(".work"), std::string::npos) << r.out;
+      EXPECT_EQ(ReadWhole(m_target), previous);
+      EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
+    }
+  }
+  fs::remove(log);
+}
+
+}  // namespace
+}  // namespace zx
