@@ -29,6 +29,10 @@ std::string BuildNewTableQuery(int32_t surveyId, bool firstTable,
 std::string BuildRangeQuery(const std::string& tableQuery, const std::string& dataTable,
                             const CInterviewRange& range);
 
+// The interview rows of one id range passing the filter clause, when set.
+std::string BuildInterviewRangeQuery(int32_t surveyId, const std::string& filterClause,
+                                     const CInterviewRange& range);
+
 // The column layout of `recordset`'s rows.
 SourceRowLayout MakeSourceRowLayout(const CSourceRecordset& recordset,
                                     const InterviewFieldMap& interviewFields);
@@ -41,5 +45,11 @@ SourceRowLayout MakeSourceRowLayout(const CSourceRecordset& recordset,
 // InterviewID, QuestionID or DataOrder.
 int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& interviewFields,
                           NewLayoutBatch& batch);
+
+// Gives each interview of `batch` (read without interview columns) the mapped
+// fields of its first row in `recordset`, rows of the interview table; an
+// interview without a row there gets NULLs.
+void ReadInterviewValues(CSourceRecordset& recordset, const InterviewFieldMap& interviewFields,
+                         NewLayoutBatch& batch);
 
 }  // namespace zx
