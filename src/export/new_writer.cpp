@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "export/new_fill.hpp"
 #include "platform/error.hpp"
 #include "platform/zuv/engine.hpp"
 #include "surveylib/questionnaire.hpp"
@@ -41,17 +42,74 @@ int32_t* CNewLayoutWriter::FindLoopOrder(std::vector<int32_t>& records, int32_t 
 CNewLayoutWriter::CNewLayoutWriter(const CQuestionnaire& questionnaire, Report info, Report error)
     : m_questionnaire(questionnaire), m_info(std::move(info)), m_error(std::move(error)) {}
 
-void CNewLayoutWriter::BeginTable(CZuvRecordset& table, int32_t tableNumber) {
+void CNewLayoutWriter::BeginTable(CZuvRecordset& table, int32_t tableNumber,
+                                  const std::vector<std::string>& emptyFields) {
   m_table = &table;
   m_tableNumber = tableNumber;
   m_namedFields.clear();
   m_responseFields.clear();
+  m_emptyFieldPositions.clear();
+  for (const std::string& name : emptyFields) {
+    const int position = FieldPosition(name);
+    if (position >= 0) m_emptyFieldPositions.push_back(position);
+  }
+  m_valueSetInRow.assign(static_cast<size_t>(table.FieldCount()), 0);
+  m_rowNumber = 0;
+
+  m_keepEveryLoopOrder = m_tableQuestionIds.empty();
+  m_loopsNeededLater.clear();
+  for (size_t later = static_cast<size_t>(std::max(tableNumber, 0));
+       later < m_tableQuestionIds.size(); ++later) {
+    for (const int32_t questionId : m_tableQuestionIds[later]) {
+      const CQuestionInfo& info = Info(questionId);
+      if (info.enclosingLoop != 0 && !info.numberedLoop) {
+        m_loopsNeededLater.push_back(info.enclosingLoop);
+      }
+    }
+  }
+  std::sort(m_loopsNeededLater.begin(), m_loopsNeededLater.end());
+  m_loopsNeededLater.erase(std::unique(m_loopsNeededLater.begin(), m_loopsNeededLater.end()),
+                           m_loopsNeededLater.end());
+}
+
+void CNewLayoutWriter::SetTableQuestions(std::vector<std::vector<int32_t>> tableQuestionIds) {
+  m_tableQuestionIds = std::move(tableQuestionIds);
+}
+
+void CNewLayoutWriter::ReleaseLoopOrders(int32_t interviewId) {
+  auto it = m_loopOrders.find(interviewId);
+  if (it == m_loopOrders.end()) return;
+  std::vector<int32_t>& records = it->second;
+  size_t kept = 0;
+  for (size_t i = 0; i + 3 < records.size();) {
+    const size_t next = i + 3 + static_cast<size_t>(records[i + 2]) + 1;
+    if (std::binary_search(m_loopsNeededLater.begin(), m_loopsNeededLater.end(), records[i])) {
+      std::copy(records.begin() + static_cast<ptrdiff_t>(i),
+                records.begin() + static_cast<ptrdiff_t>(next),
+                records.begin() + static_cast<ptrdiff_t>(kept));
+      kept += next - i;
+    }
+    i = next;
+  }
+  if (kept == 0) {
+    m_loopOrders.erase(it);
+  } else if (kept < records.size()) {
+    records.resize(kept);
+    records.shrink_to_fit();
+  }
 }
 
 void CNewLayoutWriter::EndTable() {
   m_table = nullptr;
   m_namedFields.clear();
   m_responseFields.clear();
+  m_emptyFieldPositions.clear();
+  m_valueSetInRow.clear();
+}
+
+void CNewLayoutWriter::SetResponseField(int position, CValue value) {
+  m_valueSetInRow[static_cast<size_t>(position)] = value.IsNull() ? 0 : m_rowNumber;
+  m_table->SetField(position, std::move(value));
 }
 
 const CNewLayoutWriter::CQuestionInfo& CNewLayoutWriter::Info(int32_t questionId) {
@@ -114,6 +172,8 @@ bool CNewLayoutWriter::WriteBatch(NewLayoutBatch& batch) {
   for (const auto& [interviewId, interview] : batch.interviews) {
     m_path.clear();
     if (!WriteNode(batch, interviewId, interview, interview)) return false;
+    // An interview is in one batch of each table: this table is done with its orders.
+    if (!m_keepEveryLoopOrder) ReleaseLoopOrders(interviewId);
   }
   return true;
 }
@@ -176,6 +236,11 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
   try {
     RecordLoopOrders(batch, interviewId, node);
     m_table->AddNew();
+    // Row numbers start at 1: 0 marks a field no row has set.
+    if (++m_rowNumber == 0) {
+      std::fill(m_valueSetInRow.begin(), m_valueSetInRow.end(), 0);
+      m_rowNumber = 1;
+    }
     static const std::string kKey1 = "Cle1";
     SetRequiredField(kKey1, CValue::FromInt32(interviewId));
     if (m_tableNumber == 1) {
@@ -225,7 +290,7 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
       if (durationPosition < 0) {
         skippedColumn = true;
       } else {
-        m_table->SetField(durationPosition, batch.Row(entries[i].row).At(layout.duration));
+        SetResponseField(durationPosition, batch.Row(entries[i].row).At(layout.duration));
       }
       const CQuestionInfo& info = Info(questionId);
       for (; i < entries.size() && entries[i].questionId == questionId; ++i) {
@@ -251,7 +316,12 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
           continue;
         }
         // Each value is written once: the batch gives it up.
-        m_table->SetField(position, std::move(*value));
+        SetResponseField(position, std::move(*value));
+      }
+    }
+    for (const int position : m_emptyFieldPositions) {
+      if (m_valueSetInRow[static_cast<size_t>(position)] != m_rowNumber) {
+        m_table->SetField(position, CValue::FromInt32(EmptyResponseValue));
       }
     }
 

@@ -36,7 +36,10 @@ class CNewLayoutWriter {
   CNewLayoutWriter(const CQuestionnaire& questionnaire, Report info, Report error);
 
   // REQUIRES: `table` is the open "ORV Reponse<tableNumber>" and outlives EndTable().
-  void BeginTable(CZuvRecordset& table, int32_t tableNumber);
+  // Every row added stores EmptyResponseValue in those of `emptyFields` it
+  // leaves empty (unset or NULL); names the table lacks are ignored.
+  void BeginTable(CZuvRecordset& table, int32_t tableNumber,
+                  const std::vector<std::string>& emptyFields = {});
   // Writes one target row per node holding answers: a node's own answers
   // give one row at its level, each deeper iteration its own rows. Returns
   // false after reporting a write error; the
@@ -44,6 +47,11 @@ class CNewLayoutWriter {
   // when a column the rows need is absent.
   bool WriteBatch(NewLayoutBatch& batch);
   void EndTable();
+
+  // The question codes of every table (index: table number - 1). With them,
+  // the loop orders of an interview that no later table needs are released
+  // once the interview is written; without, every order is kept.
+  void SetTableQuestions(std::vector<std::vector<int32_t>> tableQuestionIds);
 
  private:
   struct CQuestionInfo {
@@ -56,6 +64,8 @@ class CNewLayoutWriter {
   int FieldPosition(const std::string& name);
   int ResponsePosition(int32_t questionId, int32_t dataOrder);
   void SetRequiredField(const std::string& name, CValue value);
+  // SetField on a response field, noting whether it holds a value now.
+  void SetResponseField(int position, CValue value);
 
   bool WriteNode(NewLayoutBatch& batch, int32_t interviewId, const InterviewNode& interview,
                  const InterviewNode& node);
@@ -74,11 +84,19 @@ class CNewLayoutWriter {
   std::unordered_map<std::string, int> m_namedFields;         // this table's; -1: absent
   std::unordered_map<uint64_t, int> m_responseFields;         // (question, DataOrder) -> position
   std::unordered_map<int32_t, CQuestionInfo> m_questionInfo;  // whole export
+  std::vector<int> m_emptyFieldPositions;                     // this table's
+  // Per field position: the number of the row that last set a non-NULL value.
+  std::vector<uint32_t> m_valueSetInRow;
+  uint32_t m_rowNumber = 0;
 
   // Per interview, one record after another: loop question, DataOrder,
-  // number of enclosing loop values, those values, the loop value. Kept flat:
-  // the map lives as long as the export and grows with the interviews.
+  // number of enclosing loop values, those values, the loop value. Kept flat;
+  // only the records of loops a later table needs outlive their interview.
   std::unordered_map<int32_t, std::vector<int32_t>> m_loopOrders;
+  void ReleaseLoopOrders(int32_t interviewId);
+  std::vector<std::vector<int32_t>> m_tableQuestionIds;
+  bool m_keepEveryLoopOrder = true;
+  std::vector<int32_t> m_loopsNeededLater;  // sorted
   // The record of `loop` at the current path's enclosing values and last
   // value, or nullptr; REQUIRES: !m_path.empty() when used for lookup.
   int32_t* FindLoopOrder(std::vector<int32_t>& records, int32_t loop,
