@@ -1,6 +1,8 @@
 #include "export/new_reader.hpp"
 
+#include <fmt/format.h>
 #include <fmt/printf.h>
+#include <fmt/ranges.h>
 
 #include <algorithm>
 #include <unordered_map>
@@ -57,6 +59,23 @@ std::string BuildRangeQuery(const std::string& tableQuery, const std::string& da
                             const CInterviewRange& range) {
   return fmt::sprintf("%s AND %s.InterviewID BETWEEN %d AND %d", tableQuery, dataTable, range.first,
                       range.last);
+}
+
+std::string BuildTableRangeQuery(int32_t surveyId, const std::vector<TableQuestion>& questions,
+                                 const std::string& questionCondition,
+                                 const std::string& filterClause, const CInterviewRange& range) {
+  const std::string data = NewDataTableName(surveyId);
+  const std::string interview = NewInterviewTableName(surveyId);
+  std::vector<int32_t> codes;
+  for (const auto& question : questions) codes.push_back(LeadingInt(question.code));
+  std::sort(codes.begin(), codes.end());
+  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+  std::string query = fmt::format(
+      "SELECT {0}.* FROM {1} CROSS JOIN {0} WHERE {0}.InterviewID = {1}.InterviewID AND "
+      "{1}.InterviewID BETWEEN {2} AND {3} AND {0}.QuestionID IN ({4}) AND ({5})",
+      data, interview, range.first, range.last, fmt::join(codes, ","), questionCondition);
+  if (!filterClause.empty()) query += fmt::format(" AND ({})", filterClause);
+  return query;
 }
 
 std::string BuildInterviewRangeQuery(int32_t surveyId, const std::string& filterClause,
@@ -208,16 +227,15 @@ bool CExporter::ReadNewLayoutTable(int32_t t) {
   const std::string dataTable = NewDataTableName(m_settings.surveyId);
   const std::string condition = BuildQuestionCondition(dataTable, m_tableQuestions[t]);
   if (!condition.empty()) {
-    // Data columns only: the interview fields of the first table are read
-    // once per interview, not with each of its rows.
-    const std::string query =
-        BuildNewTableQuery(m_settings.surveyId, false, condition, m_interviewFilterClause);
     ReportInfo(fmt::sprintf("[Read Thread] Begining Reads on SQL Table number %d", t + 1));
     TableSlot<NewLayoutBatch>& slot = *m_dataTableSlots[t];
     for (const CInterviewRange& range : m_interviewRanges) {
       CBatchFill<NewLayoutBatch> fill(slot, *m_freeBatches, *m_readyBatches);
       if (!fill.Begun()) return false;
-      m_sourceRecordset = m_sourceConnection->Execute(BuildRangeQuery(query, dataTable, range));
+      // Data columns only: the interview fields of the first table are read
+      // once per interview, not with each of its rows.
+      m_sourceRecordset = m_sourceConnection->Execute(BuildTableRangeQuery(
+          m_settings.surveyId, m_tableQuestions[t], condition, m_interviewFilterClause, range));
       const int32_t rowsRead = ReadNewLayoutRows(*m_sourceRecordset, {}, fill.Batch());
       m_sourceRecordset->Close();
       if (t == 0 && !fill.Batch().interviews.empty()) {

@@ -29,6 +29,15 @@ std::string BuildNewTableQuery(int32_t surveyId, bool firstTable,
 std::string BuildRangeQuery(const std::string& tableQuery, const std::string& dataTable,
                             const CInterviewRange& range);
 
+// The data rows of one table's questions in one interview-id range, data
+// columns only, restricted by the filter clause when set. The range is put on
+// the interview table and the table's question codes are listed once more
+// in an IN (implied by the condition), so that each interview's rows are
+// sought by (InterviewID, QuestionID) rather than scanned whole per table.
+std::string BuildTableRangeQuery(int32_t surveyId, const std::vector<TableQuestion>& questions,
+                                 const std::string& questionCondition,
+                                 const std::string& filterClause, const CInterviewRange& range);
+
 // The interview rows of one id range passing the filter clause, when set.
 std::string BuildInterviewRangeQuery(int32_t surveyId, const std::string& filterClause,
                                      const CInterviewRange& range);
