@@ -4,6 +4,8 @@
 #include <fmt/printf.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 
 #include "export/new_fill.hpp"
 #include "platform/error.hpp"
@@ -18,6 +20,11 @@ constexpr int16_t kLoopElement = 2;
 constexpr int16_t kLoopOverAnswers = 2;
 constexpr int16_t kLoopOverCount = 3;
 constexpr int16_t kNumberedLoop = 4;
+
+[[noreturn]] void ThrowOrdersFile(const char* what) {
+  throw CExportError(codes::kFileError, "CNewLayoutWriter",
+                     std::string("The temporary file of loop orders could not be ") + what);
+}
 
 uint64_t ResponseKey(int32_t questionId, int32_t dataOrder) {
   return (uint64_t{static_cast<uint32_t>(questionId)} << 32) | static_cast<uint32_t>(dataOrder);
@@ -70,36 +77,68 @@ void CNewLayoutWriter::BeginTable(CZuvRecordset& table, int32_t tableNumber,
   std::sort(m_loopsNeededLater.begin(), m_loopsNeededLater.end());
   m_loopsNeededLater.erase(std::unique(m_loopsNeededLater.begin(), m_loopsNeededLater.end()),
                            m_loopsNeededLater.end());
+  if (!m_keepEveryLoopOrder) {
+    m_loopOrders.clear();
+    m_ordersIn = std::move(m_ordersOut);
+    if (m_ordersIn && std::fflush(m_ordersIn.get()) != 0) ThrowOrdersFile("written");
+    if (m_ordersIn) std::rewind(m_ordersIn.get());
+    m_ordersOut.reset(std::tmpfile());
+    if (!m_ordersOut) ThrowOrdersFile("created");
+    ReadIncoming();
+  }
 }
 
 void CNewLayoutWriter::SetTableQuestions(std::vector<std::vector<int32_t>> tableQuestionIds) {
   m_tableQuestionIds = std::move(tableQuestionIds);
 }
 
-void CNewLayoutWriter::ReleaseLoopOrders(int32_t interviewId) {
-  auto it = m_loopOrders.find(interviewId);
-  if (it == m_loopOrders.end()) return;
-  std::vector<int32_t>& records = it->second;
-  size_t kept = 0;
+void CNewLayoutWriter::ReadIncoming() {
+  m_hasIncoming = false;
+  if (!m_ordersIn) return;
+  int32_t head[2];
+  const size_t got = std::fread(head, sizeof(int32_t), 2, m_ordersIn.get());
+  if (got == 0 && std::feof(m_ordersIn.get())) return;
+  if (got != 2 || head[1] < 0) ThrowOrdersFile("read");
+  m_incoming.resize(static_cast<size_t>(head[1]));
+  if (std::fread(m_incoming.data(), sizeof(int32_t), m_incoming.size(), m_ordersIn.get()) !=
+      m_incoming.size()) {
+    ThrowOrdersFile("read");
+  }
+  m_incomingId = head[0];
+  m_hasIncoming = true;
+}
+
+void CNewLayoutWriter::WriteOutgoing(int32_t interviewId, const std::vector<int32_t>& records) {
+  std::vector<int32_t> kept = {interviewId, 0};
   for (size_t i = 0; i + 3 < records.size();) {
     const size_t next = i + 3 + static_cast<size_t>(records[i + 2]) + 1;
     if (std::binary_search(m_loopsNeededLater.begin(), m_loopsNeededLater.end(), records[i])) {
-      std::copy(records.begin() + static_cast<ptrdiff_t>(i),
-                records.begin() + static_cast<ptrdiff_t>(next),
-                records.begin() + static_cast<ptrdiff_t>(kept));
-      kept += next - i;
+      kept.insert(kept.end(), records.begin() + static_cast<ptrdiff_t>(i),
+                  records.begin() + static_cast<ptrdiff_t>(next));
     }
     i = next;
   }
-  if (kept == 0) {
-    m_loopOrders.erase(it);
-  } else if (kept < records.size()) {
-    records.resize(kept);
-    records.shrink_to_fit();
+  if (kept.size() == 2) return;
+  kept[1] = static_cast<int32_t>(kept.size() - 2);
+  if (std::fwrite(kept.data(), sizeof(int32_t), kept.size(), m_ordersOut.get()) != kept.size()) {
+    ThrowOrdersFile("written");
+  }
+}
+
+void CNewLayoutWriter::CarryIncomingBefore(int32_t interviewId) {
+  while (m_hasIncoming && m_incomingId < interviewId) {
+    WriteOutgoing(m_incomingId, m_incoming);
+    ReadIncoming();
   }
 }
 
 void CNewLayoutWriter::EndTable() {
+  if (!m_keepEveryLoopOrder) {
+    CarryIncomingBefore(INT32_MAX);
+    if (m_hasIncoming) WriteOutgoing(m_incomingId, m_incoming);
+    m_ordersIn.reset();
+    m_hasIncoming = false;
+  }
   m_table = nullptr;
   m_namedFields.clear();
   m_responseFields.clear();
@@ -171,9 +210,21 @@ void CNewLayoutWriter::SetRequiredField(const std::string& name, CValue value) {
 bool CNewLayoutWriter::WriteBatch(NewLayoutBatch& batch) {
   for (const auto& [interviewId, interview] : batch.interviews) {
     m_path.clear();
+    if (m_keepEveryLoopOrder) {
+      if (!WriteNode(batch, interviewId, interview, interview)) return false;
+      continue;
+    }
+    CarryIncomingBefore(interviewId);
+    m_loopOrders.clear();
+    if (m_hasIncoming && m_incomingId == interviewId) {
+      m_loopOrders[interviewId] = std::move(m_incoming);
+      ReadIncoming();
+    }
     if (!WriteNode(batch, interviewId, interview, interview)) return false;
     // An interview is in one batch of each table: this table is done with its orders.
-    if (!m_keepEveryLoopOrder) ReleaseLoopOrders(interviewId);
+    if (auto records = m_loopOrders.find(interviewId); records != m_loopOrders.end()) {
+      WriteOutgoing(interviewId, records->second);
+    }
   }
   return true;
 }

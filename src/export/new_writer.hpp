@@ -2,7 +2,9 @@
 // The new-layout write side: pivots each batch's interview tree into one
 // target row per interview and loop iteration.
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -90,13 +92,29 @@ class CNewLayoutWriter {
   uint32_t m_rowNumber = 0;
 
   // Per interview, one record after another: loop question, DataOrder,
-  // number of enclosing loop values, those values, the loop value. Kept flat;
-  // only the records of loops a later table needs outlive their interview.
+  // number of enclosing loop values, those values, the loop value. Kept flat.
+  // With the tables' questions known, it holds the interview being written
+  // only: the records of loops a later table needs go to a temporary file, in
+  // the order the interviews are written, which is ascending in every table;
+  // the next table reads them back in step. Memory stays flat.
   std::unordered_map<int32_t, std::vector<int32_t>> m_loopOrders;
-  void ReleaseLoopOrders(int32_t interviewId);
   std::vector<std::vector<int32_t>> m_tableQuestionIds;
   bool m_keepEveryLoopOrder = true;
   std::vector<int32_t> m_loopsNeededLater;  // sorted
+
+  struct CFileCloser {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+  };
+  using FilePtr = std::unique_ptr<std::FILE, CFileCloser>;
+  FilePtr m_ordersIn;   // the previous tables' records
+  FilePtr m_ordersOut;  // this table's and the carried ones, for the next tables
+  bool m_hasIncoming = false;
+  int32_t m_incomingId = 0;
+  std::vector<int32_t> m_incoming;
+  void ReadIncoming();
+  // Writes the records of `loops needed later` among `records` for `interviewId`.
+  void WriteOutgoing(int32_t interviewId, const std::vector<int32_t>& records);
+  void CarryIncomingBefore(int32_t interviewId);
   // The record of `loop` at the current path's enclosing values and last
   // value, or nullptr; REQUIRES: !m_path.empty() when used for lookup.
   int32_t* FindLoopOrder(std::vector<int32_t>& records, int32_t loop,
