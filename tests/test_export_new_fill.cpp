@@ -76,7 +76,8 @@ TEST(NewFill, FieldsWithoutDefaultAreLeftToTheWriter) {
                "CREATE TABLE [ORV Reponse2] (Cle1 INTEGER NOT NULL, [9;1] INTEGER);"
                "INSERT INTO [ORV Reponse2] VALUES (1, NULL);");
   const std::vector<std::vector<TableQuestion>> tables = {
-      {{"1", 1, CValue::FromInt32(3), false, "", ""}, {"2", 4, CValue::FromInt32(1), false, "", ""}},
+      {{"1", 1, CValue::FromInt32(3), false, "", ""},
+       {"2", 4, CValue::FromInt32(1), false, "", ""}},
       {{"9", 1, CValue::FromText("many"), false, "", ""}}};
   std::vector<CTableFill> plans;
   {

@@ -41,12 +41,13 @@ TEST(NewReader, QueryTexts) {
             "(Completed <> 0))");
   EXPECT_EQ(BuildRangeQuery("Q", data, CInterviewRange{201, 401}),
             "Q AND [Orvix0007Data].InterviewID BETWEEN 201 AND 401");
-  EXPECT_EQ(BuildTableRangeQuery(7, {Whole("9"), Part("5", "1", "2"), Whole("4x"), Part("5", "3", "4")},
-                                 "C", "Completed <> 0", CInterviewRange{201, 401}),
-            "SELECT [Orvix0007Data].* FROM [Orvix0007Interview] CROSS JOIN [Orvix0007Data] WHERE "
-            "[Orvix0007Data].InterviewID = [Orvix0007Interview].InterviewID AND "
-            "[Orvix0007Interview].InterviewID BETWEEN 201 AND 401 AND [Orvix0007Data].QuestionID "
-            "IN (4,5,9) AND (C) AND (Completed <> 0)");
+  EXPECT_EQ(
+      BuildTableRangeQuery(7, {Whole("9"), Part("5", "1", "2"), Whole("4x"), Part("5", "3", "4")},
+                           "C", "Completed <> 0", CInterviewRange{201, 401}),
+      "SELECT [Orvix0007Data].* FROM [Orvix0007Interview] CROSS JOIN [Orvix0007Data] WHERE "
+      "[Orvix0007Data].InterviewID = [Orvix0007Interview].InterviewID AND "
+      "[Orvix0007Interview].InterviewID BETWEEN 201 AND 401 AND [Orvix0007Data].QuestionID "
+      "IN (4,5,9) AND (C) AND (Completed <> 0)");
   EXPECT_EQ(BuildInterviewRangeQuery(7, "Completed <> 0", CInterviewRange{-5, 9}),
             "SELECT * FROM [Orvix0007Interview] WHERE [InterviewID] BETWEEN -5 AND 9 AND "
             "(Completed <> 0)");

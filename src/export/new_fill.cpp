@@ -131,7 +131,8 @@ void FillEmptyFields(CZuvDatabase& target,
       assignments += fmt::format(", [{0}] = coalesce([{0}], {1})", name, EmptyResponseValue);
     }
     if (!assignments.empty()) {
-      target.Execute(fmt::format("UPDATE [{}] SET {}", TableName(tableNumber), assignments.substr(2)));
+      target.Execute(
+          fmt::format("UPDATE [{}] SET {}", TableName(tableNumber), assignments.substr(2)));
     }
   }
 }
