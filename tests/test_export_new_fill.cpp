@@ -66,5 +66,38 @@ TEST(NewFill, EmptyFieldsOfSingleChoiceQuestionsBecomeMinusTwo) {
             (std::vector<std::vector<CValue>>{{{}, L(4), L(-2), {}}, {L(9), L(-2), L(3), {}}}));
 }
 
+TEST(NewFill, FieldsWithoutDefaultAreLeftToTheWriter) {
+  test::CTempDir dir;
+  const std::string path = dir.file("target.zuv");
+  test::RunSql(path,
+               "CREATE TABLE [ORV Reponse1] (Cle1 INTEGER NOT NULL, [1;1] INTEGER,"
+               " [1;2] INTEGER DEFAULT 5, [2;1] INTEGER);"
+               "INSERT INTO [ORV Reponse1] VALUES (1, NULL, NULL, NULL);"
+               "CREATE TABLE [ORV Reponse2] (Cle1 INTEGER NOT NULL, [9;1] INTEGER);"
+               "INSERT INTO [ORV Reponse2] VALUES (1, NULL);");
+  const std::vector<std::vector<TableQuestion>> tables = {
+      {{"1", 1, CValue::FromInt32(3), false, "", ""},
+       {"2", 4, CValue::FromInt32(1), false, "", ""}},
+      {{"9", 1, CValue::FromText("many"), false, "", ""}}};
+  std::vector<CTableFill> plans;
+  {
+    CZuvEngine engine;
+    auto database = engine.OpenDatabase(path);
+    plans.push_back(PlanTableFill(tables[0], database->Columns("ORV Reponse1")));
+    plans.push_back(PlanTableFill(tables[1], database->Columns("ORV Reponse2")));
+    EXPECT_TRUE(plans[0].planned);
+    EXPECT_EQ(plans[0].onInsert, std::vector<std::string>{"1;1"});
+    EXPECT_EQ(plans[0].afterwards, std::vector<std::string>{"1;2"});
+    // Not plannable: the fill afterwards fails on it as it always has.
+    EXPECT_FALSE(plans[1].planned);
+    plans.pop_back();
+    FillEmptyFields(*database, {tables[0]}, plans, [](const std::string&) {});
+    EXPECT_THROW(FillEmptyFields(*database, tables, plans, [](const std::string&) {}),
+                 CExportError);
+  }
+  EXPECT_EQ(test::QueryValues(path, "SELECT [1;1], [1;2], [2;1] FROM [ORV Reponse1]"),
+            (std::vector<std::vector<CValue>>{{{}, CValue::FromInt64(-2), {}}}));
+}
+
 }  // namespace
 }  // namespace zx

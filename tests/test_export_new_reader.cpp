@@ -41,6 +41,16 @@ TEST(NewReader, QueryTexts) {
             "(Completed <> 0))");
   EXPECT_EQ(BuildRangeQuery("Q", data, CInterviewRange{201, 401}),
             "Q AND [Orvix0007Data].InterviewID BETWEEN 201 AND 401");
+  EXPECT_EQ(
+      BuildTableRangeQuery(7, {Whole("9"), Part("5", "1", "2"), Whole("4x"), Part("5", "3", "4")},
+                           "C", "Completed <> 0", CInterviewRange{201, 401}),
+      "SELECT [Orvix0007Data].* FROM [Orvix0007Interview] CROSS JOIN [Orvix0007Data] WHERE "
+      "[Orvix0007Data].InterviewID = [Orvix0007Interview].InterviewID AND "
+      "[Orvix0007Interview].InterviewID BETWEEN 201 AND 401 AND [Orvix0007Data].QuestionID "
+      "IN (4,5,9) AND (C) AND (Completed <> 0)");
+  EXPECT_EQ(BuildInterviewRangeQuery(7, "Completed <> 0", CInterviewRange{-5, 9}),
+            "SELECT * FROM [Orvix0007Interview] WHERE [InterviewID] BETWEEN -5 AND 9 AND "
+            "(Completed <> 0)");
 }
 
 class NewReaderRows : public ::testing::Test {
@@ -107,6 +117,29 @@ TEST_F(NewReaderRows, RowsAreIndexedByInterviewLoopQuestionAndDataOrder) {
   const InterviewNode& second = batch.interviews.at(2);
   EXPECT_TRUE(second.subLoops.empty());
   ASSERT_EQ(second.questions.size(), 1u);
+}
+
+TEST_F(NewReaderRows, InterviewFieldsAreReadOncePerInterview) {
+  test::RunSql(m_db,
+               "INSERT INTO Interview VALUES (4, 'A4', 1, 'w');"
+               "INSERT INTO Data VALUES (1, 10, 1, NULL, NULL, 5, NULL, NULL, 3, 'x'),"
+               " (3, 10, 1, NULL, NULL, 6, NULL, NULL, 3, 'x'),"
+               " (1, 11, 1, NULL, NULL, 7, NULL, NULL, 3, 'x');");
+  NewLayoutBatch batch = Read("SELECT Data.* FROM Data");
+  EXPECT_TRUE(batch.layout->interviewFields.empty());
+  auto source = ConnectOdbc(test::SqliteConnectString(m_db), 30);
+  auto recordset = source->Execute("SELECT * FROM Interview");
+  ReadInterviewValues(*recordset, NewLayoutInterviewFieldMap(), batch);
+  ASSERT_EQ(batch.layout->interviewFields.size(), 2u);
+  EXPECT_EQ(batch.layout->interviewFields[1].second, "Completed");
+  // Interviews without data rows get no node; one without an interview row gets NULLs.
+  ASSERT_EQ(batch.interviews.size(), 2u);
+  EXPECT_EQ(batch.interviews.at(1).interviewValues,
+            (std::vector<CValue>{CValue::FromText("A1"), CValue::FromInt32(1)}));
+  EXPECT_EQ(batch.interviews.at(3).interviewValues, (std::vector<CValue>{{}, {}}));
+  // The data rows keep their layout.
+  EXPECT_EQ(batch.Row(batch.interviews.at(1).questions[1].row).At(batch.layout->closedData),
+            CValue::FromInt32(7));
 }
 
 TEST_F(NewReaderRows, BadRowsAreErrors) {

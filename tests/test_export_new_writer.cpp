@@ -166,6 +166,39 @@ TEST_F(NewWriter, OneRowPerLevelWithKeysOrderAndValues) {
   EXPECT_TRUE(m_errors.empty());
 }
 
+TEST_F(NewWriter, EmptyFieldsAndLoopOrdersForLaterTables) {
+  Build(
+      "CREATE TABLE [ORV Reponse1] (Cle1 INTEGER NOT NULL, CodeEnqueteur TEXT, [10;0] INTEGER,"
+      " [10;1] INTEGER, [20;1] INTEGER, [20;2] INTEGER, [30;1] INTEGER);"
+      "CREATE TABLE [ORV Reponse2] (Cle1 INTEGER NOT NULL, Cle2 INTEGER, Ordre INTEGER,"
+      " [21;0] INTEGER, [21;1] INTEGER);");
+  // Loop 20 holds 21 of table 2: its orders outlive table 1; those of the
+  // numbered loop 30 need not.
+  m_writer->SetTableQuestions({{10, 20, 30}, {21}});
+  {
+    auto recordset = m_database->OpenRecordset("ORV Reponse1");
+    // [10;9] is no field of the table: ignored.
+    m_writer->BeginTable(*recordset, 1, {"10;0", "10;1", "30;1", "10;9"});
+    NewLayoutBatch batch = MakeBatch({{1, {}, 10, 1, {}, {}, {}, {}},
+                                      {1, {}, 20, 1, I(7), {}, {}, {}},
+                                      {1, {}, 20, 2, I(4), {}, {}, {}},
+                                      {2, {}, 10, 1, I(0), {}, {}, I(3)},
+                                      {2, {}, 30, 1, I(1), {}, {}, {}}},
+                                     true);
+    ASSERT_TRUE(m_writer->WriteBatch(batch));
+    m_writer->EndTable();
+  }
+  ASSERT_TRUE(Write(2, {{1, {4}, 21, 1, I(2), {}, {}, I(4)}, {1, {7}, 21, 1, I(1), {}, {}, {}}}));
+  // A field set to NULL is empty too; written values, 0 included, stay.
+  EXPECT_EQ(Query("SELECT Cle1, [10;0], [10;1], [20;1], [30;1] FROM [ORV Reponse1] ORDER BY Cle1"),
+            (std::vector<std::vector<CValue>>{{L(1), L(-2), L(-2), L(7), L(-2)},
+                                              {L(2), L(3), L(0), {}, L(-2)}}));
+  EXPECT_EQ(Query("SELECT Cle2, Ordre, [21;1] FROM [ORV Reponse2] ORDER BY Cle2"),
+            (std::vector<std::vector<CValue>>{{L(4), L(2), L(2)}, {L(7), L(1), L(1)}}));
+  EXPECT_TRUE(m_infos.empty());
+  EXPECT_TRUE(m_errors.empty());
+}
+
 TEST_F(NewWriter, MissingTargetFieldsLoseOnlyWhatTheyHold) {
   Build(
       "CREATE TABLE [ORV Reponse1] (Cle1 INTEGER NOT NULL, [10;0] INTEGER, [10;1] INTEGER);"

@@ -1,5 +1,6 @@
 // Export of a new-layout survey: the long data table pivoted into the wide
-// "ORV Reponse%ld" tables, then the empty single-choice fields filled.
+// "ORV Reponse%ld" tables, their empty single-choice fields filled as the
+// rows are written.
 
 #include "export/exporter.hpp"
 #include "export/finishing.hpp"
@@ -9,6 +10,7 @@
 #include "export/preparation.hpp"
 #include "platform/error.hpp"
 #include "platform/files.hpp"
+#include "platform/text.hpp"
 #include "surveylib/db_structure.hpp"
 
 namespace zx {
@@ -19,12 +21,22 @@ constexpr const char* kLocation = "CExporter::ExportFromSqlNew";
 // The table loop's view of the writer. Thread: the writer.
 class CNewLayoutTables {
  public:
-  CNewLayoutTables(CZuvDatabase& target, CNewLayoutWriter& writer)
-      : m_target(target), m_writer(writer) {}
+  CNewLayoutTables(CZuvDatabase& target, CNewLayoutWriter& writer,
+                   const std::vector<std::vector<TableQuestion>>& tableQuestions)
+      : m_target(target),
+        m_writer(writer),
+        m_tableQuestions(tableQuestions),
+        m_fills(tableQuestions.size()) {}
 
   void Open(int tableNumber) {
-    m_table = m_target.OpenRecordset(CDBStructureAdo::GetResponseTableName(tableNumber));
-    m_writer.BeginTable(*m_table, tableNumber);
+    const std::string name = CDBStructureAdo::GetResponseTableName(tableNumber);
+    m_table = m_target.OpenRecordset(name);
+    const auto t = static_cast<size_t>(tableNumber - 1);
+    // The empty single-choice fields are filled as the rows are written: a
+    // pass over the table afterwards would rewrite it once per field.
+    if (t < m_fills.size()) m_fills[t] = PlanTableFill(m_tableQuestions[t], m_target.Columns(name));
+    m_writer.BeginTable(*m_table, tableNumber,
+                        t < m_fills.size() ? m_fills[t].onInsert : std::vector<std::string>{});
   }
   void WriteBatch(NewLayoutBatch& batch, const std::vector<std::string>&) {
     if (!m_writer.WriteBatch(batch)) throw CWriteFailed();
@@ -34,10 +46,14 @@ class CNewLayoutTables {
     m_table->Close();
     m_table.reset();
   }
+  // What is left to fill once every table is written.
+  const std::vector<CTableFill>& Fills() const { return m_fills; }
 
  private:
   CZuvDatabase& m_target;
   CNewLayoutWriter& m_writer;
+  const std::vector<std::vector<TableQuestion>>& m_tableQuestions;
+  std::vector<CTableFill> m_fills;
   std::unique_ptr<CZuvRecordset> m_table;
 };
 
@@ -84,19 +100,27 @@ int CExporter::ExportFromSqlNew() {
     const CPipelineReports reports{info, [this](int percent) { ReportProgress(percent); }};
     bool written = false;
     int readResult = 1;
+    std::vector<CTableFill> fills;
     {
       CReadThread reader(*m_freeBatches, *m_readyBatches, [this] { return ReadTableFromSqlNew(); });
       CNewLayoutWriter writer(questionnaire, info,
                               [this](const std::string& m) { ReportError(m); });
-      CNewLayoutTables tables(*prepared->target, writer);
+      std::vector<std::vector<int32_t>> tableQuestionIds;
+      for (const auto& table : m_tableQuestions) {
+        auto& ids = tableQuestionIds.emplace_back();
+        for (const TableQuestion& question : table) ids.push_back(LeadingInt(question.code));
+      }
+      writer.SetTableQuestions(std::move(tableQuestionIds));
+      CNewLayoutTables tables(*prepared->target, writer, m_tableQuestions);
       written = WriteTables<NewLayoutBatch>(m_dataTableSlots, m_tableCount, *m_freeBatches,
                                             *m_readyBatches, m_totalRowCount, reports, tables);
       readResult = reader.Join();
+      fills = tables.Fills();
     }
     m_dataTableSlots.clear();
     if (!written || readResult != 0) return 1;  // the reader has reported its failure
 
-    FillEmptyFields(*prepared->target, m_tableQuestions, info);
+    FillEmptyFields(*prepared->target, m_tableQuestions, fills, info);
     FinishTargetFile(*prepared);
     return 0;
   } catch (const CWriteFailed&) {

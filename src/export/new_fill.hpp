@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "export/settings.hpp"
+#include "platform/zuv/engine.hpp"
 
 namespace zx {
-
-class CZuvDatabase;
 
 inline constexpr int EmptyResponseValue = -2;
 
@@ -33,6 +32,28 @@ std::vector<std::string> BuildFillStatements(int32_t tableNumber,
 // an integer.
 void FillEmptyFields(CZuvDatabase& target,
                      const std::vector<std::vector<TableQuestion>>& tableQuestions,
+                     const std::function<void(const std::string&)>& info);
+
+// How one table's empty single-choice fields get EmptyResponseValue. A field
+// without DEFAULT is NULL when a row leaves it unset, so the writer stores
+// the value with each row it adds: no second pass over the table. A field
+// with a DEFAULT is filled afterwards, by one statement for the table.
+struct CTableFill {
+  bool planned = false;  // false: filled afterwards as FillEmptyFields does
+  std::vector<std::string> onInsert;
+  std::vector<std::string> afterwards;
+};
+
+// The plan for table `tableNumber`, whose fields are `columns`. Never throws:
+// what cannot be planned (a maxResponses that is not an integer) is left to
+// the fill afterwards, which fails as it always has.
+CTableFill PlanTableFill(const std::vector<TableQuestion>& questions,
+                         const std::vector<CZuvDatabase::CColumn>& columns);
+
+// FillEmptyFields for the fields `plans` leave (a missing plan: the whole table).
+void FillEmptyFields(CZuvDatabase& target,
+                     const std::vector<std::vector<TableQuestion>>& tableQuestions,
+                     const std::vector<CTableFill>& plans,
                      const std::function<void(const std::string&)>& info);
 
 }  // namespace zx

@@ -1,6 +1,8 @@
 #include "export/new_reader.hpp"
 
+#include <fmt/format.h>
 #include <fmt/printf.h>
+#include <fmt/ranges.h>
 
 #include <algorithm>
 #include <unordered_map>
@@ -59,6 +61,31 @@ std::string BuildRangeQuery(const std::string& tableQuery, const std::string& da
                       range.last);
 }
 
+std::string BuildTableRangeQuery(int32_t surveyId, const std::vector<TableQuestion>& questions,
+                                 const std::string& questionCondition,
+                                 const std::string& filterClause, const CInterviewRange& range) {
+  const std::string data = NewDataTableName(surveyId);
+  const std::string interview = NewInterviewTableName(surveyId);
+  std::vector<int32_t> codes;
+  for (const auto& question : questions) codes.push_back(LeadingInt(question.code));
+  std::sort(codes.begin(), codes.end());
+  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+  std::string query = fmt::format(
+      "SELECT {0}.* FROM {1} CROSS JOIN {0} WHERE {0}.InterviewID = {1}.InterviewID AND "
+      "{1}.InterviewID BETWEEN {2} AND {3} AND {0}.QuestionID IN ({4}) AND ({5})",
+      data, interview, range.first, range.last, fmt::join(codes, ","), questionCondition);
+  if (!filterClause.empty()) query += fmt::format(" AND ({})", filterClause);
+  return query;
+}
+
+std::string BuildInterviewRangeQuery(int32_t surveyId, const std::string& filterClause,
+                                     const CInterviewRange& range) {
+  std::string query = fmt::sprintf("SELECT * FROM %s WHERE [InterviewID] BETWEEN %d AND %d",
+                                   NewInterviewTableName(surveyId), range.first, range.last);
+  if (!filterClause.empty()) query += fmt::sprintf(" AND (%s)", filterClause);
+  return query;
+}
+
 SourceRowLayout MakeSourceRowLayout(const CSourceRecordset& recordset,
                                     const InterviewFieldMap& interviewFields) {
   std::unordered_map<std::string, int> position;
@@ -94,9 +121,13 @@ SourceRowLayout MakeSourceRowLayout(const CSourceRecordset& recordset,
 
 namespace {
 
-int32_t RequiredInt(const CSourceRecordset& recordset, int column, const char* name) {
+int RequiredColumn(int column, const char* name) {
   if (column < 0) throw CMissingSourceColumn(name);
-  return recordset.FieldValue(column).ToInt32();
+  return column;
+}
+
+int32_t RequiredInt(const CSourceRecordset& recordset, int column, const char* name) {
+  return recordset.FieldValue(RequiredColumn(column, name)).ToInt32();
 }
 
 // Sorts a node's answers by (question, DataOrder), the later of two equal
@@ -162,6 +193,29 @@ int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& 
   return rowsRead;
 }
 
+void ReadInterviewValues(CSourceRecordset& recordset, const InterviewFieldMap& interviewFields,
+                         NewLayoutBatch& batch) {
+  const SourceRowLayout fields = MakeSourceRowLayout(recordset, interviewFields);
+  auto layout = batch.layout ? std::make_shared<SourceRowLayout>(*batch.layout)
+                             : std::make_shared<SourceRowLayout>();
+  layout->interviewFields = fields.interviewFields;
+  batch.layout = layout;
+  const size_t count = fields.interviewFields.size();
+  for (; !recordset.IsEOF(); recordset.MoveNext()) {
+    const CValue& id = recordset.FieldValue(RequiredColumn(fields.interviewId, "InterviewID"));
+    if (id.IsNull()) continue;
+    auto it = batch.interviews.find(id.ToInt32());
+    // Of repeated interview rows the first one counts; interviews without data are not written.
+    if (it == batch.interviews.end() || !it->second.interviewValues.empty()) continue;
+    std::vector<CValue>& values = it->second.interviewValues;
+    values.reserve(count);
+    for (const auto& [column, field] : fields.interviewFields) {
+      values.push_back(recordset.FieldValue(column));
+    }
+  }
+  for (auto& [id, interview] : batch.interviews) interview.interviewValues.resize(count);
+}
+
 // The read thread: every table in turn, one batch per interview-id range.
 
 int CExporter::ReadTableFromSqlNew() {
@@ -173,17 +227,23 @@ bool CExporter::ReadNewLayoutTable(int32_t t) {
   const std::string dataTable = NewDataTableName(m_settings.surveyId);
   const std::string condition = BuildQuestionCondition(dataTable, m_tableQuestions[t]);
   if (!condition.empty()) {
-    const std::string query =
-        BuildNewTableQuery(m_settings.surveyId, t == 0, condition, m_interviewFilterClause);
     ReportInfo(fmt::sprintf("[Read Thread] Begining Reads on SQL Table number %d", t + 1));
     TableSlot<NewLayoutBatch>& slot = *m_dataTableSlots[t];
     for (const CInterviewRange& range : m_interviewRanges) {
       CBatchFill<NewLayoutBatch> fill(slot, *m_freeBatches, *m_readyBatches);
       if (!fill.Begun()) return false;
-      m_sourceRecordset = m_sourceConnection->Execute(BuildRangeQuery(query, dataTable, range));
-      const int32_t rowsRead =
-          ReadNewLayoutRows(*m_sourceRecordset, NewLayoutInterviewFieldMap(), fill.Batch());
+      // Data columns only: the interview fields of the first table are read
+      // once per interview, not with each of its rows.
+      m_sourceRecordset = m_sourceConnection->Execute(BuildTableRangeQuery(
+          m_settings.surveyId, m_tableQuestions[t], condition, m_interviewFilterClause, range));
+      const int32_t rowsRead = ReadNewLayoutRows(*m_sourceRecordset, {}, fill.Batch());
       m_sourceRecordset->Close();
+      if (t == 0 && !fill.Batch().interviews.empty()) {
+        m_sourceRecordset = m_sourceConnection->Execute(
+            BuildInterviewRangeQuery(m_settings.surveyId, m_interviewFilterClause, range));
+        ReadInterviewValues(*m_sourceRecordset, NewLayoutInterviewFieldMap(), fill.Batch());
+        m_sourceRecordset->Close();
+      }
       m_sourceRecordset.reset();
       fill.Complete(rowsRead);
     }

@@ -29,6 +29,19 @@ std::string BuildNewTableQuery(int32_t surveyId, bool firstTable,
 std::string BuildRangeQuery(const std::string& tableQuery, const std::string& dataTable,
                             const CInterviewRange& range);
 
+// The data rows of one table's questions in one interview-id range, data
+// columns only, restricted by the filter clause when set. The range is put on
+// the interview table and the table's question codes are listed once more
+// in an IN (implied by the condition), so that each interview's rows are
+// sought by (InterviewID, QuestionID) rather than scanned whole per table.
+std::string BuildTableRangeQuery(int32_t surveyId, const std::vector<TableQuestion>& questions,
+                                 const std::string& questionCondition,
+                                 const std::string& filterClause, const CInterviewRange& range);
+
+// The interview rows of one id range passing the filter clause, when set.
+std::string BuildInterviewRangeQuery(int32_t surveyId, const std::string& filterClause,
+                                     const CInterviewRange& range);
+
 // The column layout of `recordset`'s rows.
 SourceRowLayout MakeSourceRowLayout(const CSourceRecordset& recordset,
                                     const InterviewFieldMap& interviewFields);
@@ -41,5 +54,11 @@ SourceRowLayout MakeSourceRowLayout(const CSourceRecordset& recordset,
 // InterviewID, QuestionID or DataOrder.
 int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& interviewFields,
                           NewLayoutBatch& batch);
+
+// Gives each interview of `batch` (read without interview columns) the mapped
+// fields of its first row in `recordset`, rows of the interview table; an
+// interview without a row there gets NULLs.
+void ReadInterviewValues(CSourceRecordset& recordset, const InterviewFieldMap& interviewFields,
+                         NewLayoutBatch& batch);
 
 }  // namespace zx

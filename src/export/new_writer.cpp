@@ -4,7 +4,10 @@
 #include <fmt/printf.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 
+#include "export/new_fill.hpp"
 #include "export/write_tolerance.hpp"
 #include "platform/error.hpp"
 #include "platform/zuv/engine.hpp"
@@ -18,6 +21,11 @@ constexpr int16_t kLoopElement = element_types::kLoop;
 using question_types::kLoopOverAnswers;
 using question_types::kLoopOverCount;
 using question_types::kNumberedLoop;
+
+[[noreturn]] void ThrowOrdersFile(const char* what) {
+  throw CExportError(codes::kFileError, "CNewLayoutWriter",
+                     std::string("The temporary file of loop orders could not be ") + what);
+}
 
 uint64_t ResponseKey(int32_t questionId, int32_t dataOrder) {
   return (uint64_t{static_cast<uint32_t>(questionId)} << 32) | static_cast<uint32_t>(dataOrder);
@@ -42,17 +50,106 @@ int32_t* CNewLayoutWriter::FindLoopOrder(std::vector<int32_t>& records, int32_t 
 CNewLayoutWriter::CNewLayoutWriter(const CQuestionnaire& questionnaire, Report info, Report error)
     : m_questionnaire(questionnaire), m_info(std::move(info)), m_error(std::move(error)) {}
 
-void CNewLayoutWriter::BeginTable(CZuvRecordset& table, int32_t tableNumber) {
+void CNewLayoutWriter::BeginTable(CZuvRecordset& table, int32_t tableNumber,
+                                  const std::vector<std::string>& emptyFields) {
   m_table = &table;
   m_tableNumber = tableNumber;
   m_namedFields.clear();
   m_responseFields.clear();
+  m_emptyFieldPositions.clear();
+  for (const std::string& name : emptyFields) {
+    const int position = FieldPosition(name);
+    if (position >= 0) m_emptyFieldPositions.push_back(position);
+  }
+  m_valueSetInRow.assign(static_cast<size_t>(table.FieldCount()), 0);
+  m_rowNumber = 0;
+
+  m_keepEveryLoopOrder = m_tableQuestionIds.empty();
+  m_loopsNeededLater.clear();
+  for (size_t later = static_cast<size_t>(std::max(tableNumber, 0));
+       later < m_tableQuestionIds.size(); ++later) {
+    for (const int32_t questionId : m_tableQuestionIds[later]) {
+      const CQuestionInfo& info = Info(questionId);
+      if (info.enclosingLoop != 0 && !info.numberedLoop) {
+        m_loopsNeededLater.push_back(info.enclosingLoop);
+      }
+    }
+  }
+  std::sort(m_loopsNeededLater.begin(), m_loopsNeededLater.end());
+  m_loopsNeededLater.erase(std::unique(m_loopsNeededLater.begin(), m_loopsNeededLater.end()),
+                           m_loopsNeededLater.end());
+  if (!m_keepEveryLoopOrder) {
+    m_loopOrders.clear();
+    m_ordersIn = std::move(m_ordersOut);
+    if (m_ordersIn && std::fflush(m_ordersIn.get()) != 0) ThrowOrdersFile("written");
+    if (m_ordersIn) std::rewind(m_ordersIn.get());
+    m_ordersOut.reset(std::tmpfile());
+    if (!m_ordersOut) ThrowOrdersFile("created");
+    ReadIncoming();
+  }
+}
+
+void CNewLayoutWriter::SetTableQuestions(std::vector<std::vector<int32_t>> tableQuestionIds) {
+  m_tableQuestionIds = std::move(tableQuestionIds);
+}
+
+void CNewLayoutWriter::ReadIncoming() {
+  m_hasIncoming = false;
+  if (!m_ordersIn) return;
+  int32_t head[2];
+  const size_t got = std::fread(head, sizeof(int32_t), 2, m_ordersIn.get());
+  if (got == 0 && std::feof(m_ordersIn.get())) return;
+  if (got != 2 || head[1] < 0) ThrowOrdersFile("read");
+  m_incoming.resize(static_cast<size_t>(head[1]));
+  if (std::fread(m_incoming.data(), sizeof(int32_t), m_incoming.size(), m_ordersIn.get()) !=
+      m_incoming.size()) {
+    ThrowOrdersFile("read");
+  }
+  m_incomingId = head[0];
+  m_hasIncoming = true;
+}
+
+void CNewLayoutWriter::WriteOutgoing(int32_t interviewId, const std::vector<int32_t>& records) {
+  std::vector<int32_t> kept = {interviewId, 0};
+  for (size_t i = 0; i + 3 < records.size();) {
+    const size_t next = i + 3 + static_cast<size_t>(records[i + 2]) + 1;
+    if (std::binary_search(m_loopsNeededLater.begin(), m_loopsNeededLater.end(), records[i])) {
+      kept.insert(kept.end(), records.begin() + static_cast<ptrdiff_t>(i),
+                  records.begin() + static_cast<ptrdiff_t>(next));
+    }
+    i = next;
+  }
+  if (kept.size() == 2) return;
+  kept[1] = static_cast<int32_t>(kept.size() - 2);
+  if (std::fwrite(kept.data(), sizeof(int32_t), kept.size(), m_ordersOut.get()) != kept.size()) {
+    ThrowOrdersFile("written");
+  }
+}
+
+void CNewLayoutWriter::CarryIncomingBefore(int32_t interviewId) {
+  while (m_hasIncoming && m_incomingId < interviewId) {
+    WriteOutgoing(m_incomingId, m_incoming);
+    ReadIncoming();
+  }
 }
 
 void CNewLayoutWriter::EndTable() {
+  if (!m_keepEveryLoopOrder) {
+    CarryIncomingBefore(INT32_MAX);
+    if (m_hasIncoming) WriteOutgoing(m_incomingId, m_incoming);
+    m_ordersIn.reset();
+    m_hasIncoming = false;
+  }
   m_table = nullptr;
   m_namedFields.clear();
   m_responseFields.clear();
+  m_emptyFieldPositions.clear();
+  m_valueSetInRow.clear();
+}
+
+void CNewLayoutWriter::SetResponseField(int position, CValue value) {
+  m_valueSetInRow[static_cast<size_t>(position)] = value.IsNull() ? 0 : m_rowNumber;
+  m_table->SetField(position, std::move(value));
 }
 
 const CNewLayoutWriter::CQuestionInfo& CNewLayoutWriter::Info(int32_t questionId) {
@@ -114,7 +211,21 @@ void CNewLayoutWriter::SetRequiredField(const std::string& name, CValue value) {
 bool CNewLayoutWriter::WriteBatch(NewLayoutBatch& batch) {
   for (const auto& [interviewId, interview] : batch.interviews) {
     m_path.clear();
+    if (m_keepEveryLoopOrder) {
+      if (!WriteNode(batch, interviewId, interview, interview)) return false;
+      continue;
+    }
+    CarryIncomingBefore(interviewId);
+    m_loopOrders.clear();
+    if (m_hasIncoming && m_incomingId == interviewId) {
+      m_loopOrders[interviewId] = std::move(m_incoming);
+      ReadIncoming();
+    }
     if (!WriteNode(batch, interviewId, interview, interview)) return false;
+    // An interview is in one batch of each table: this table is done with its orders.
+    if (auto records = m_loopOrders.find(interviewId); records != m_loopOrders.end()) {
+      WriteOutgoing(interviewId, records->second);
+    }
   }
   return true;
 }
@@ -177,6 +288,11 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
   try {
     RecordLoopOrders(batch, interviewId, node);
     m_table->AddNew();
+    // Row numbers start at 1: 0 marks a field no row has set.
+    if (++m_rowNumber == 0) {
+      std::fill(m_valueSetInRow.begin(), m_valueSetInRow.end(), 0);
+      m_rowNumber = 1;
+    }
     static const std::string kKey1 = "Cle1";
     SetRequiredField(kKey1, CValue::FromInt32(interviewId));
     if (m_tableNumber == 1) {
@@ -226,7 +342,7 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
       if (durationPosition < 0) {
         skippedColumn = true;
       } else {
-        m_table->SetField(durationPosition, batch.Row(entries[i].row).At(layout.duration));
+        SetResponseField(durationPosition, batch.Row(entries[i].row).At(layout.duration));
       }
       const CQuestionInfo& info = Info(questionId);
       for (; i < entries.size() && entries[i].questionId == questionId; ++i) {
@@ -252,7 +368,12 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
           continue;
         }
         // Each value is written once: the batch gives it up.
-        m_table->SetField(position, std::move(*value));
+        SetResponseField(position, std::move(*value));
+      }
+    }
+    for (const int position : m_emptyFieldPositions) {
+      if (m_valueSetInRow[static_cast<size_t>(position)] != m_rowNumber) {
+        m_table->SetField(position, CValue::FromInt32(EmptyResponseValue));
       }
     }
 

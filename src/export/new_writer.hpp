@@ -2,8 +2,10 @@
 // The new-layout write side: pivots each batch's interview tree into one
 // target row per interview and loop iteration.
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,7 +41,10 @@ class CNewLayoutWriter {
   CNewLayoutWriter(const CQuestionnaire& questionnaire, Report info, Report error);
 
   // REQUIRES: `table` is the open "ORV Reponse<tableNumber>" and outlives EndTable().
-  void BeginTable(CZuvRecordset& table, int32_t tableNumber);
+  // Every row added stores EmptyResponseValue in those of `emptyFields` it
+  // leaves empty (unset or NULL); names the table lacks are ignored.
+  void BeginTable(CZuvRecordset& table, int32_t tableNumber,
+                  const std::vector<std::string>& emptyFields = {});
   // Writes one target row per node holding answers: a node's own answers
   // give one row at its level, each deeper iteration its own rows. Returns
   // false after reporting a write error; the
@@ -47,6 +52,11 @@ class CNewLayoutWriter {
   // when a column the rows need is absent.
   bool WriteBatch(NewLayoutBatch& batch);
   void EndTable();
+
+  // The question codes of every table (index: table number - 1). With them,
+  // the loop orders of an interview that no later table needs are released
+  // once the interview is written; without, every order is kept.
+  void SetTableQuestions(std::vector<std::vector<int32_t>> tableQuestionIds);
 
  private:
   struct CQuestionInfo {
@@ -59,6 +69,8 @@ class CNewLayoutWriter {
   int FieldPosition(const std::string& name);
   int ResponsePosition(int32_t questionId, int32_t dataOrder);
   void SetRequiredField(const std::string& name, CValue value);
+  // SetField on a response field, noting whether it holds a value now.
+  void SetResponseField(int position, CValue value);
 
   bool WriteNode(NewLayoutBatch& batch, int32_t interviewId, const InterviewNode& interview,
                  const InterviewNode& node);
@@ -77,11 +89,35 @@ class CNewLayoutWriter {
   std::unordered_map<std::string, int> m_namedFields;         // this table's; -1: absent
   std::unordered_map<uint64_t, int> m_responseFields;         // (question, DataOrder) -> position
   std::unordered_map<int32_t, CQuestionInfo> m_questionInfo;  // whole export
+  std::vector<int> m_emptyFieldPositions;                     // this table's
+  // Per field position: the number of the row that last set a non-NULL value.
+  std::vector<uint32_t> m_valueSetInRow;
+  uint32_t m_rowNumber = 0;
 
   // Per interview, one record after another: loop question, DataOrder,
-  // number of enclosing loop values, those values, the loop value. Kept flat:
-  // the map lives as long as the export and grows with the interviews.
+  // number of enclosing loop values, those values, the loop value. Kept flat.
+  // With the tables' questions known, it holds the interview being written
+  // only: the records of loops a later table needs go to a temporary file, in
+  // the order the interviews are written, which is ascending in every table;
+  // the next table reads them back in step. Memory stays flat.
   std::unordered_map<int32_t, std::vector<int32_t>> m_loopOrders;
+  std::vector<std::vector<int32_t>> m_tableQuestionIds;
+  bool m_keepEveryLoopOrder = true;
+  std::vector<int32_t> m_loopsNeededLater;  // sorted
+
+  struct CFileCloser {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+  };
+  using FilePtr = std::unique_ptr<std::FILE, CFileCloser>;
+  FilePtr m_ordersIn;   // the previous tables' records
+  FilePtr m_ordersOut;  // this table's and the carried ones, for the next tables
+  bool m_hasIncoming = false;
+  int32_t m_incomingId = 0;
+  std::vector<int32_t> m_incoming;
+  void ReadIncoming();
+  // Writes the records of `loops needed later` among `records` for `interviewId`.
+  void WriteOutgoing(int32_t interviewId, const std::vector<int32_t>& records);
+  void CarryIncomingBefore(int32_t interviewId);
   // The record of `loop` at the current path's enclosing values and last
   // value, or nullptr; REQUIRES: !m_path.empty() when used for lookup.
   int32_t* FindLoopOrder(std::vector<int32_t>& records, int32_t loop,

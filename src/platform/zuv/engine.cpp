@@ -51,8 +51,12 @@ constexpr int kMaxCacheKiB = 2048;
 // which the writer and the read thread (the SQLite ODBC driver runs on the
 // same library) then contend for; nothing here reads them. The setting only
 // takes before SQLite starts, hence at load time.
+// Multi-thread mode drops the per-connection mutex taken on every call (each
+// column read in the driver): no connection here, nor the driver's, is used
+// by two threads at once; the pipeline hands each over under a lock.
 [[maybe_unused]] const bool kMemoryStatisticsOff = [] {
   sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
   return true;
 }();
 
