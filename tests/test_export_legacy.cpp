@@ -77,13 +77,6 @@ std::vector<std::string> DirectoryFiles(const CTempDir& dir) {
   return names;
 }
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 // Sets the engine's fault hook for one scope.
 struct CFaultHook {
   explicit CFaultHook(ZuvFaultHook hook) { SetZuvFaultHook(std::move(hook)); }
@@ -269,7 +262,7 @@ TEST(ExportLegacy, WriteFailureLeavesAnExistingTargetUntouched) {
   MakeLegacySample(dir.path(), {"--interviews", "200", "--tables", "2", "--loops", "0"});
   const std::string target = dir.file("target.zuv");
   fs::copy_file(dir.file("survey.zuv"), target);
-  const std::string before = ReadBytes(target);
+  const std::string before = ReadFileBytes(target);
 
   int updates = 0;
   CFaultHook hook([&](std::string_view operation, std::string_view table) -> uint32_t {
@@ -284,7 +277,7 @@ TEST(ExportLegacy, WriteFailureLeavesAnExistingTargetUntouched) {
   EXPECT_THAT(run.infos, ::testing::Contains("[Write Thread] Table number 1 Written"));
   EXPECT_THAT(run.infos, ::testing::Not(::testing::Contains("[Write Thread] Table number 2 Written")));
   EXPECT_THAT(run.infos, ::testing::Not(::testing::Contains("Recompacting Zuv File...")));
-  EXPECT_EQ(ReadBytes(target), before);
+  EXPECT_EQ(ReadFileBytes(target), before);
   EXPECT_THAT(DirectoryFiles(dir), ElementsAreArray({"source.db", "survey.zuv", "target.zuv"}));
 }
 
@@ -324,7 +317,7 @@ TEST(ExportLegacy, SqlServerThroughFreeTds) {
 
   const std::string target = dir.file("target.zuv");
   fs::copy_file(dir.file("survey.zuv"), target);
-  const std::string before = ReadBytes(target);
+  const std::string before = ReadFileBytes(target);
   const std::string deadlock = "chosen as the deadlock victim";
   struct CFault {
     std::vector<std::string> switches;
@@ -354,7 +347,7 @@ TEST(ExportLegacy, SqlServerThroughFreeTds) {
     EXPECT_EQ(run.result, 1);
     EXPECT_THAT(run.errors, ::testing::Contains(HasSubstr(f.message)))
         << ::testing::PrintToString(run.errors);
-    EXPECT_TRUE(ReadBytes(target) == before) << "the previous target changed";
+    EXPECT_TRUE(ReadFileBytes(target) == before) << "the previous target changed";
   }
 }
 

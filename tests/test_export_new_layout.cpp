@@ -1,5 +1,6 @@
 // Whole new-layout exports of zuvsample surveys, checked against expectations
 // computed here from the source rows with SQLite, never with the exporter's code.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
@@ -353,6 +354,25 @@ TEST_F(NewLayoutExport, SqlServerGivesTheSameTargets) {
     ASSERT_EQ(Export(zuv, db, dir.file("server.zuv")), 0) << ::testing::PrintToString(m_errors);
     ExpectExportedFrom(zuv, db, dir.file("server.zuv"), "1");
     test::ExpectSameTables(dir.file("sqlite.zuv"), dir.file("server.zuv"));
+  }
+  if (test::CSqlServer::IsReal()) return;
+  // A server error or a lost connection in the middle of either read of
+  // the first table ends the export; the previous target stays as it was.
+  const std::string target = dir.file("server.zuv");
+  const std::string before = test::ReadFileBytes(target);
+  for (const auto& [query, fault] : std::vector<std::pair<std::string, std::string>>{
+           {"^SELECT \\[Orvix0012Data\\]", "--error-after=0"},
+           {"^SELECT \\[Orvix0012Data\\]", "--error-after=7"},
+           {"^SELECT \\* FROM \\[Orvix0012Interview\\] WHERE", "--error-after=3"},
+           {"^SELECT \\[Orvix0012Data\\]", "--drop-after=5"}}) {
+    SCOPED_TRACE(query + " " + fault);
+    test::CSqlServer faulty(served, {"--fault-query", query, fault});
+    m_server = faulty.ConnectString();
+    EXPECT_EQ(Export(Zuv(), Db(), target), 1);
+    ASSERT_FALSE(m_errors.empty());
+    EXPECT_THAT(m_errors.back(), ::testing::AnyOf(::testing::HasSubstr("deadlock victim"),
+                                                  ::testing::HasSubstr("Unexpected EOF")));
+    EXPECT_TRUE(test::ReadFileBytes(target) == before) << "the previous target changed";
   }
 }
 

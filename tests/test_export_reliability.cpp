@@ -35,11 +35,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::set<std::string> Listing(const std::string& dir) {
   std::set<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
@@ -116,7 +111,7 @@ class TargetFaults : public ::testing::Test {
   bool EndedSoundly(int result, const std::string& previous, std::string& why,
                     const std::string* clean = nullptr) {
     if (result == 0 && clean != nullptr) {
-      if (ReadWhole(m_target) != *clean)
+      if (test::ReadFileBytes(m_target) != *clean)
         why = "succeeded with a different target";
       else if (Listing(m_out) != std::set<std::string>{"t.zuv"})
         why = "success left files";
@@ -128,7 +123,7 @@ class TargetFaults : public ::testing::Test {
       why = fmt::format("result {}", result);
     else if (m_errors.empty())
       why = "no error reported";
-    else if (ReadWhole(m_target) != previous)
+    else if (test::ReadFileBytes(m_target) != previous)
       why = "previous target changed";
     else if (Listing(m_out) != std::set<std::string>{"t.zuv"})
       why = "files left beside the target";
@@ -163,7 +158,7 @@ TEST_F(TargetFaults, EveryFailedFileOperationOfSqliteLeavesThePreviousTarget) {
     const int counted = Export();
     ClearZuvFileFaults();
     ASSERT_EQ(counted, 0) << Errors();
-    const std::string clean = ReadWhole(m_target);
+    const std::string clean = test::ReadFileBytes(m_target);
     const int reached = ZuvFileOperationCount(operation);
     // Every point; an even spread of them should a change make them many.
     const int step = std::max(1, reached / 60);
@@ -172,7 +167,7 @@ TEST_F(TargetFaults, EveryFailedFileOperationOfSqliteLeavesThePreviousTarget) {
     int recovered = 0;
     for (int n = 1; n <= reached; n += step) {
       for (bool persistent : {false, true}) {
-        const std::string previous = ReadWhole(m_target);
+        const std::string previous = test::ReadFileBytes(m_target);
         SetZuvFileFaults({prefix, operation, n, persistent});
         const int result = Export();
         ClearZuvFileFaults();
@@ -203,7 +198,7 @@ TEST_F(TargetFaults, EveryFailedFileStepLeavesThePreviousTarget) {
     });
     ASSERT_EQ(Export("LEGACY"), 0) << Errors();
     for (int n = 1; n <= reached; ++n) {
-      const std::string previous = ReadWhole(m_target);
+      const std::string previous = test::ReadFileBytes(m_target);
       int seen = 0;
       std::string failedPath;
       SetFileFaultHook([&](std::string_view step, const std::string& path) {
@@ -242,7 +237,7 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
   {
     // A second export to a locked target fails at once, naming the target and the holder.
     ASSERT_EQ(Export(), 0) << Errors();
-    const std::string previous = ReadWhole(m_target);
+    const std::string previous = test::ReadFileBytes(m_target);
     {
       CTargetLock other(m_target);
       EXPECT_EQ(Export(), 1);
@@ -250,7 +245,7 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
                               fmt::format("The target file '{}' is being written by another export "
                                           "(process {})",
                                           m_target, ::getpid())}));
-      EXPECT_EQ(ReadWhole(m_target), previous);
+      EXPECT_EQ(test::ReadFileBytes(m_target), previous);
     }
     EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
   }
@@ -305,14 +300,14 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
     const std::string source = m_out + "/source.zuv";
     fs::copy_file(Zuv(), source);
     fs::create_symlink(source, m_out + "/link.zuv");
-    const std::string before = ReadWhole(source);
+    const std::string before = test::ReadFileBytes(source);
     const std::string sameNames[] = {source, m_out + "/./source.zuv", m_out + "/link.zuv"};
     for (const std::string& target : sameNames) {
       EXPECT_EQ(Export("NEW", source, target), 1) << target;
       ASSERT_EQ(m_errors.size(), 1u) << target;
       EXPECT_EQ(m_errors[0],
                 fmt::format("The target file '{}' is the source file '{}'", target, source));
-      EXPECT_EQ(ReadWhole(source), before);
+      EXPECT_EQ(test::ReadFileBytes(source), before);
     }
   }
 }
@@ -336,9 +331,9 @@ TEST_F(TargetFaults, SignalsStopTheProgramAndKillLeavesWhatTheNextRunRemoves) {
   };
   {
     auto child = start();
-    ASSERT_EQ(child->Wait().exitCode, 0) << ReadWhole(log);
+    ASSERT_EQ(child->Wait().exitCode, 0) << test::ReadFileBytes(log);
   }
-  const std::string previous = ReadWhole(m_target);
+  const std::string previous = test::ReadFileBytes(m_target);
   struct CStage {
     const char* shownAt;
     int signal;
@@ -350,8 +345,8 @@ TEST_F(TargetFaults, SignalsStopTheProgramAndKillLeavesWhatTheNextRunRemoves) {
   for (const CStage& stage : stages) {
     auto child = start();
     ASSERT_TRUE(test::WaitUntil(
-        [&] { return ReadWhole(log).find(stage.shownAt) != std::string::npos; }, 60000))
-        << ReadWhole(log);
+        [&] { return test::ReadFileBytes(log).find(stage.shownAt) != std::string::npos; }, 60000))
+        << test::ReadFileBytes(log);
     if (stage.signal == SIGTERM) {
       // A second export to the same target fails at once and names the first.
       const test::CProcessResult second =
@@ -372,16 +367,16 @@ TEST_F(TargetFaults, SignalsStopTheProgramAndKillLeavesWhatTheNextRunRemoves) {
     const auto stopMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - sent)
                             .count();
-    const std::string out = ReadWhole(log);
+    const std::string out = test::ReadFileBytes(log);
     std::cout << "[ signal ] " << strsignal(stage.signal) << " at '" << stage.shownAt
               << "': stopped in " << stopMs << " ms, exit " << r.exitCode << "\n";
     if (stage.signal == SIGKILL) {
       EXPECT_EQ(r.signal, SIGKILL);
-      EXPECT_EQ(ReadWhole(m_target), previous);
+      EXPECT_EQ(test::ReadFileBytes(m_target), previous);
       EXPECT_NE(Listing(m_out), std::set<std::string>{"t.zuv"});  // its work files stay
       auto next = start();
-      EXPECT_EQ(next->Wait().exitCode, 0) << ReadWhole(log);
-      EXPECT_NE(ReadWhole(log).find("Removed files left by an earlier export: "),
+      EXPECT_EQ(next->Wait().exitCode, 0) << test::ReadFileBytes(log);
+      EXPECT_NE(test::ReadFileBytes(log).find("Removed files left by an earlier export: "),
                 std::string::npos);
       EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
       continue;
@@ -394,7 +389,7 @@ TEST_F(TargetFaults, SignalsStopTheProgramAndKillLeavesWhatTheNextRunRemoves) {
       EXPECT_EQ(r.exitCode, 128 + stage.signal) << out;
       EXPECT_NE(out.find("Error: Export interrupted\n"), std::string::npos) << out;
       EXPECT_EQ(out.find("Error at"), std::string::npos) << out;
-      EXPECT_EQ(ReadWhole(m_target), previous);
+      EXPECT_EQ(test::ReadFileBytes(m_target), previous);
     }
     EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
   }
@@ -410,7 +405,7 @@ TEST_F(TargetFaults, SignalsStopTheProgramAndKillLeavesWhatTheNextRunRemoves) {
       EXPECT_EQ(r.exitCode, 1) << blocks << "\n" << r.out << r.err;
       EXPECT_NE(r.out.find("Error: "), std::string::npos) << r.out;
       EXPECT_EQ(r.out.find(".work"), std::string::npos) << r.out;
-      EXPECT_EQ(ReadWhole(m_target), previous);
+      EXPECT_EQ(test::ReadFileBytes(m_target), previous);
       EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});
     }
   }

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -28,5 +30,10 @@ CTempDir::~CTempDir() {
 }
 
 std::string CTempDir::file(std::string_view name) const { return m_path + "/" + std::string(name); }
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 }  // namespace zx::test

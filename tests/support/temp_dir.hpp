@@ -20,4 +20,7 @@ class CTempDir {
   std::string m_path;
 };
 
+// The whole content of a file, "" when it cannot be read.
+std::string ReadFileBytes(const std::string& path);
+
 }  // namespace zx::test
