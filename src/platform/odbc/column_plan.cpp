@@ -137,8 +137,8 @@ void PlanColumn(CColumn& column, SQLSMALLINT sqlType, SQLULEN size, bool typeByV
 
 size_t PlanRowset(std::vector<CColumn>& columns, SQLUINTEGER getDataExtensions,
                   SQLULEN& rowsetSize) {
-  const bool anyOverflow = std::any_of(columns.begin(), columns.end(),
-                                       [](const CColumn& c) { return c.mayOverflow; });
+  const bool anyOverflow =
+      std::any_of(columns.begin(), columns.end(), [](const CColumn& c) { return c.mayOverflow; });
   const SQLUINTEGER extensions = getDataExtensions;
   if (anyOverflow) {
     // SQLGetData completes a long value, and needs a rowset of one unless the
@@ -159,8 +159,7 @@ size_t PlanRowset(std::vector<CColumn>& columns, SQLUINTEGER getDataExtensions,
     for (const CColumn& column : columns) {
       rowBytes += static_cast<size_t>(column.elementBytes) + sizeof(SQLLEN);
     }
-    rowsetSize =
-        std::clamp<SQLULEN>(kBlockBytes / std::max<size_t>(rowBytes, 1), 1, kMaxBlockRows);
+    rowsetSize = std::clamp<SQLULEN>(kBlockBytes / std::max<size_t>(rowBytes, 1), 1, kMaxBlockRows);
   }
 
   size_t total = 0;

@@ -176,8 +176,8 @@ std::vector<std::string> CZuvDatabase::TableNames() {
 }
 
 std::vector<CZuvDatabase::CColumn> CZuvDatabase::Columns(const std::string& table) {
-  StatementPtr stmt =
-      m_impl->Prepare("SELECT name, type, \"notnull\", dflt_value IS NOT NULL FROM pragma_table_info(?1) "
+  StatementPtr stmt = m_impl->Prepare(
+      "SELECT name, type, \"notnull\", dflt_value IS NOT NULL FROM pragma_table_info(?1) "
       "ORDER BY cid");
   sqlite3_bind_text(stmt.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
   std::vector<CColumn> columns;

@@ -100,7 +100,8 @@ struct CZuvRecordset::Impl {
       ThrowEngine(codes::kEngineError, "Update or CancelUpdate without AddNew or Edit.");
     }
     if (m_fieldColumns[index].empty()) {
-      ThrowEngine(codes::kEngineError, "The field '" + m_fieldNames[index] + "' cannot be updated.");
+      ThrowEngine(codes::kEngineError,
+                  "The field '" + m_fieldNames[index] + "' cannot be updated.");
     }
     m_pending[index] = std::move(value);
     m_setMask[index / 64] |= uint64_t{1} << (index % 64);
@@ -157,7 +158,8 @@ struct CZuvRecordset::Impl {
 
   // Fills m_insertMask for the pending record and returns its INSERT.
   sqlite3_stmt* InsertStatement() {
-    for (size_t w = 0; w < m_setMask.size(); ++w) m_insertMask[w] = m_setMask[w] | m_insertAlwaysMask[w];
+    for (size_t w = 0; w < m_setMask.size(); ++w)
+      m_insertMask[w] = m_setMask[w] | m_insertAlwaysMask[w];
     std::string_view key(reinterpret_cast<const char*>(m_insertMask.data()),
                          m_insertMask.size() * sizeof(uint64_t));
     if (auto it = m_insertCache.find(key); it != m_insertCache.end()) return it->second.get();
@@ -244,7 +246,6 @@ void CZuvDatabase::Impl::CloseRecordset(CZuvRecordset::Impl& recordset) { record
 
 // ---------------------------------------------------------------------------
 
-
 std::unique_ptr<CZuvRecordset> CZuvDatabase::OpenRecordset(const std::string& tableOrSelect) {
   sqlite3* db = m_impl->Handle();
   auto rs = std::make_unique<CZuvRecordset::Impl>();
@@ -300,13 +301,13 @@ std::unique_ptr<CZuvRecordset> CZuvDatabase::OpenRecordset(const std::string& ta
         const std::string rewritten =
             "SELECT " + rowid + "," + tableOrSelect.substr(shape.afterSelect);
         sqlite3_stmt* raw = nullptr;
-        if (sqlite3_prepare_v2(db, rewritten.c_str(), -1, &raw, nullptr) == SQLITE_OK && raw) {
-          stmt.reset(raw);
+        const int rc = sqlite3_prepare_v2(db, rewritten.c_str(), -1, &raw, nullptr);
+        StatementPtr candidate(raw);
+        if (rc == SQLITE_OK && candidate) {
+          stmt = std::move(candidate);
           rs->m_selectSql = rewritten;
           rs->m_hasRowid = true;
           rs->m_rowidName = rowid;
-        } else {
-          sqlite3_finalize(raw);
         }
       }
     }

@@ -36,7 +36,9 @@ class CWriteTransaction {
   }
 
  private:
-  int Run(const char* sql) noexcept { return sqlite3_exec(m_db.get(), sql, nullptr, nullptr, nullptr); }
+  int Run(const char* sql) noexcept {
+    return sqlite3_exec(m_db.get(), sql, nullptr, nullptr, nullptr);
+  }
 
   const ConnectionPtr& m_db;
 };
