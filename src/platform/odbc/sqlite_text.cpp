@@ -9,14 +9,9 @@ namespace zx {
 
 namespace {
 
-bool ReadDigits(std::string_view text, size_t pos, size_t count, int& out) {
-  if (pos + count > text.size()) return false;
-  out = 0;
-  for (size_t i = pos; i < pos + count; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    out = out * 10 + (text[i] - '0');
-  }
-  return true;
+// Exactly `count` digits at `pos`.
+bool ReadFixedDigits(std::string_view text, size_t pos, size_t count, int& out) {
+  return ReadDigits(text, pos, count, count, out);
 }
 
 CValue IntegerValue(int64_t value, CKind preferred) {
@@ -52,19 +47,19 @@ std::optional<double> ParseSqliteReal(std::string_view text) {
 
 std::optional<CDateTime> ParseSqliteDateTime(std::string_view text) {
   int year, month, day, hour = 0, minute = 0, second = 0;
-  if (!ReadDigits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' ||
-      !ReadDigits(text, 5, 2, month) || text[7] != '-' || !ReadDigits(text, 8, 2, day)) {
+  if (!ReadFixedDigits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' ||
+      !ReadFixedDigits(text, 5, 2, month) || text[7] != '-' || !ReadFixedDigits(text, 8, 2, day)) {
     return std::nullopt;
   }
   uint32_t nanosecond = 0;
   if (text.size() > 10) {
-    if ((text[10] != ' ' && text[10] != 'T') || !ReadDigits(text, 11, 2, hour) ||
-        text.size() < 16 || text[13] != ':' || !ReadDigits(text, 14, 2, minute)) {
+    if ((text[10] != ' ' && text[10] != 'T') || !ReadFixedDigits(text, 11, 2, hour) ||
+        text.size() < 16 || text[13] != ':' || !ReadFixedDigits(text, 14, 2, minute)) {
       return std::nullopt;
     }
     size_t pos = 16;
     if (pos < text.size()) {
-      if (text[pos] != ':' || !ReadDigits(text, pos + 1, 2, second)) return std::nullopt;
+      if (text[pos] != ':' || !ReadFixedDigits(text, pos + 1, 2, second)) return std::nullopt;
       pos += 3;
     }
     if (pos < text.size()) {
@@ -72,7 +67,7 @@ std::optional<CDateTime> ParseSqliteDateTime(std::string_view text) {
       if (text[pos] != '.' || digits == 0 || digits > 9) return std::nullopt;
       int part = 0;
       for (size_t i = pos + 1; i < text.size(); ++i) {
-        if (!ReadDigits(text, i, 1, part)) return std::nullopt;
+        if (!ReadFixedDigits(text, i, 1, part)) return std::nullopt;
         nanosecond = nanosecond * 10 + static_cast<uint32_t>(part);
       }
       for (size_t i = digits; i < 9; ++i) nanosecond *= 10;
