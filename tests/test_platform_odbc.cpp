@@ -1,18 +1,23 @@
 // The ODBC source layer against the real SQLite ODBC driver through unixODBC.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/error.hpp"
 #include "platform/odbc/connect_checks.hpp"
 #include "platform/odbc/source.hpp"
+#include "platform/odbc/sqlite_text.hpp"
 #include "support/sql_server.hpp"
 #include "support/sqlite_file.hpp"
 #include "support/sqlite_source_db.hpp"
+#include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
 
 namespace zx {
@@ -440,6 +445,68 @@ TEST(PlatformOdbc, OneOpenStatementPerConnection) {
     connection.reset();
     recordset->MoveNext();
     EXPECT_EQ(recordset->FieldValue(0), CValue::FromInt32(2));
+  }
+}
+
+// The texts the SQLite driver hands over, typed without the driver.
+TEST(PlatformOdbc, SqliteTextsTypedByTheirDeclaredKind) {
+  const std::optional<int64_t> none;
+  const std::pair<const char*, std::optional<int64_t>> integers[] = {
+      {"0", 0},        {"-5", -5},  {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN}, {"9223372036854775808", none},
+      {"007", none},   {"", none},  {"-", none}, {"+1", none}, {" 1", none}, {"1.0", none},
+  };
+  for (const auto& [text, expected] : integers) EXPECT_EQ(ParseSqliteInteger(text), expected) << text;
+
+  const std::optional<double> noReal;
+  const std::pair<const char*, std::optional<double>> reals[] = {
+      {"0.5", 0.5}, {"-2.25", -2.25}, {"1.0e+300", 1e300}, {"1e5", 1e5},
+      {"12", noReal}, {".5", noReal}, {"1.5x", noReal}, {"inf", noReal}, {"", noReal},
+  };
+  for (const auto& [text, expected] : reals) EXPECT_EQ(ParseSqliteReal(text), expected) << text;
+
+  const std::optional<CDateTime> noDate;
+  const std::pair<const char*, std::optional<CDateTime>> dates[] = {
+      {"2014-12-31", MakeDateTime(2014, 12, 31, 0, 0, 0)},
+      {"2014-12-31 23:59:58", MakeDateTime(2014, 12, 31, 23, 59, 58)},
+      {"2014-12-31T08:05", MakeDateTime(2014, 12, 31, 8, 5, 0)},
+      {"2016-02-29 08:05:06.5", MakeDateTime(2016, 2, 29, 8, 5, 6, 500000000)},
+      {"2016-02-29 08:05:06.123456789", MakeDateTime(2016, 2, 29, 8, 5, 6, 123456789)},
+      {"2014-02-29", noDate},          {"2014-12-31 24:00", noDate},
+      {"2014-12-31 08:05:06.", noDate}, {"2014-12-31 08:05:06.1234567890", noDate},
+      {"2014-1-31", noDate},           {"2014-12-31x", noDate},
+      {"2014-12-31 08:5", noDate},
+  };
+  for (const auto& [text, expected] : dates) EXPECT_EQ(ParseSqliteDateTime(text), expected) << text;
+
+  struct CCase {
+    CKind kind;
+    const char* text;
+    CValue expected;
+  };
+  const CCase values[] = {
+      {CKind::Int16, "12", CValue::FromInt16(12)},
+      {CKind::Int16, "70000", CValue::FromInt32(70000)},
+      {CKind::Int32, "3000000000", CValue::FromInt64(3000000000)},
+      {CKind::Int64, "5", CValue::FromInt64(5)},
+      {CKind::Int32, "1.5", CValue::FromDouble(1.5)},
+      {CKind::Int32, "007", CValue::FromText("007")},
+      {CKind::Double, "3", CValue::FromDouble(3)},
+      {CKind::Bool, "2", CValue::FromBool(true)},
+      {CKind::Bool, "0", CValue::FromBool(false)},
+      {CKind::Text, "12", CValue::FromText("12")},
+      {CKind::DateTime, "2014-12-31", CValue::FromDateTime(MakeDateTime(2014, 12, 31, 0, 0, 0))},
+      {CKind::DateTime, "soon", CValue::FromText("soon")},
+      {CKind::Untyped, "-7", CValue::FromInt32(-7)},
+      {CKind::Untyped, "abc", CValue::FromText("abc")},
+  };
+  for (const CCase& c : values) EXPECT_EQ(ValueFromSqliteText(c.kind, c.text), c.expected) << c.text;
+
+  for (const char* untyped : {"varchar", "INTEGER", "datetime", "REAL", ""}) {
+    EXPECT_TRUE(IsUntypedSqliteColumn(untyped)) << untyped;
+  }
+  for (const char* typed : {"VARCHAR(10)", "text", "Clob", "NCHAR"}) {
+    EXPECT_FALSE(IsUntypedSqliteColumn(typed)) << typed;
   }
 }
 

@@ -7,7 +7,9 @@
 #include <thread>
 
 #include "platform/error.hpp"
+#include "platform/sql_identifier.hpp"
 #include "platform/zuv/engine.hpp"
+#include "platform/zuv/sql_scan.hpp"
 #include "support/temp_dir.hpp"
 
 namespace zx {
@@ -467,6 +469,43 @@ TEST(ZuvEngine, CompactionWritesASmallerCopyWithTheSameRows) {
   const auto size = std::filesystem::file_size(compacted);
   EXPECT_EQ(ErrorCodeOf([&] { engine.CompactDatabase(path, compacted); }), codes::kEngineError);
   EXPECT_EQ(std::filesystem::file_size(compacted), size);
+}
+
+// The scan decides which dynasets can be written and where the rowid goes.
+TEST(ZuvEngine, SqlScanFindsTheOneTableOfASelect) {
+  struct CCase {
+    const char* sql;
+    const char* table;
+    size_t afterSelect;
+    bool distinct;
+  };
+  const CCase cases[] = {
+      {"SELECT * FROM [ORV Reponse1] WHERE Cle1 > 3", "ORV Reponse1", 6, false},
+      {"  select DISTINCT a FROM t", "t", 8, true},
+      {"SELECT ALL a FROM t;", "t", 6, true},
+      {"SELECT \"a\"\"b\" FROM \"x\"\"y\" ORDER BY 1", "x\"y", 6, false},
+      {"SELECT `f`, 'from', [from], (SELECT max(k) FROM u) AS m FROM `q`", "q", 6, false},
+      {"SELECT Cle1 FROM [ORV Reponse2]", "ORV Reponse2", 6, false},
+      {"SELECT * FROM a, b", "", 6, false},
+      {"SELECT * FROM a JOIN b ON a.k = b.k", "", 6, false},
+      {"SELECT * FROM a left join b ON a.k = b.k", "", 6, false},
+      {"SELECT 1", "", 6, false},
+      {"SELECT * FROM (SELECT * FROM t)", "", 6, false},
+      {"UPDATE t SET x = 1", "", 0, false},
+  };
+  for (const CCase& c : cases) {
+    const CSelectShape shape = ScanSelect(c.sql);
+    EXPECT_EQ(shape.table, c.table) << c.sql;
+    EXPECT_EQ(shape.afterSelect, c.afterSelect) << c.sql;
+    EXPECT_EQ(shape.distinct, c.distinct) << c.sql;
+  }
+  EXPECT_EQ(FirstKeyword("  (select 1"), "SELECT");
+  EXPECT_EQ(FirstKeyword("insert into t"), "INSERT");
+  EXPECT_EQ(FirstKeyword(" 1 "), "");
+  EXPECT_EQ(StripBrackets(" [ORV Reponse1] "), "ORV Reponse1");
+  EXPECT_EQ(StripBrackets("[t"), "[t");
+  EXPECT_EQ(QuoteIdentifier("a\"b]"), "\"a\"\"b]\"");
+  EXPECT_EQ(QuoteIdentifier(""), "\"\"");
 }
 
 }  // namespace

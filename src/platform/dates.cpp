@@ -4,7 +4,6 @@
 
 namespace zx {
 
-namespace {
 bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t maxDigits, int& out) {
   size_t start = pos;
   out = 0;
@@ -13,8 +12,6 @@ bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t max
   }
   return pos - start >= minDigits;
 }
-
-}  // namespace
 
 bool IsCalendarDay(int year, int month, int day) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

@@ -1,5 +1,6 @@
 #pragma once
 // Interview start-date bounds given on the command line as dd/mm/yyyy.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,10 @@ std::optional<CCalendarDate> ParseDayMonthYear(std::string_view text);
 
 // True when year-month-day names a day of the Gregorian calendar.
 bool IsCalendarDay(int year, int month, int day);
+
+// Reads up to `maxDigits` decimal digits at `pos` into `out`, moving `pos`
+// past them; false when fewer than `minDigits` were there.
+bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t maxDigits, int& out);
 
 // "dd/mm/yyyy" with leading zeros.
 std::string FormatDayMonthYear(const CCalendarDate& date);

@@ -35,14 +35,12 @@ int InjectedFault(std::string_view step, const std::string& path) {
   return g_faultHook ? g_faultHook(step, path) : 0;
 }
 
-void SyncPath(const std::string& path, bool directory) {
+// The export's own sync steps, which the test seam can fail.
+void SyncStep(const std::string& path, bool directory) {
   if (const int injected = InjectedFault("sync", path)) {
     throw CFileError(fmt::format("Could not sync '{}'", path), injected);
   }
-  const CUniqueFd fd(
-      ::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC));
-  if (!fd.Valid()) throw CFileError(fmt::format("Could not open '{}' to sync it", path), errno);
-  if (::fsync(fd.Get()) != 0) throw CFileError(fmt::format("Could not sync '{}'", path), errno);
+  SyncPath(path, directory);
 }
 
 bool Exists(const std::string& path) {
@@ -77,6 +75,13 @@ long LockHolder(int fd) {
 }
 }  // namespace
 
+void SyncPath(const std::string& path, bool directory) {
+  const CUniqueFd fd(
+      ::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC));
+  if (!fd.Valid()) throw CFileError(fmt::format("Could not open '{}' to sync it", path), errno);
+  if (::fsync(fd.Get()) != 0) throw CFileError(fmt::format("Could not sync '{}'", path), errno);
+}
+
 CFileError::CFileError(std::string_view what, int errnum)
     : CExportError(codes::kFileError, kSource,
                    fmt::format("{}: {}", what, SystemErrorText(errnum))),
@@ -102,7 +107,7 @@ void RemoveFileQuietly(const std::string& path) noexcept {
 }
 
 void ReplaceFileAtomically(const std::string& from, const std::string& to) {
-  SyncPath(from, false);
+  SyncStep(from, false);
   const std::string what = fmt::format("Could not replace '{}' with '{}'", to, from);
   if (const int injected = InjectedFault("rename", to)) throw CFileError(what, injected);
   std::error_code ec;
@@ -110,7 +115,7 @@ void ReplaceFileAtomically(const std::string& from, const std::string& to) {
   if (ec) throw CFileError(what, ec.value());
   fs::path folder = fs::absolute(fs::path(to)).parent_path();
   try {
-    SyncPath(folder.string(), true);
+    SyncStep(folder.string(), true);
   } catch (const CFileError& error) {
     throw CFileError(fmt::format("'{}' was replaced, but its folder could not be synced", to),
                      error.SystemText());

@@ -34,6 +34,9 @@ void RemoveFileQuietly(const std::string& path) noexcept;
 // folder. Throws CFileError on failure; one that happens after the rename
 // (the folder's sync) says so.
 void ReplaceFileAtomically(const std::string& from, const std::string& to);
+// fsyncs a file, or a folder (`directory`) so that its entries last. Throws
+// CFileError on failure; the test seam below does not reach it.
+void SyncPath(const std::string& path, bool directory);
 // A fresh path beside `path` ("<path>.<pid>.<n>.<suffix>") that does not exist yet.
 std::string SiblingTempPath(const std::string& path, const std::string& suffix);
 

@@ -10,6 +10,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/odbc/odbc_handles.hpp"
+
 namespace zx {
 namespace {
 
@@ -455,6 +457,7 @@ SqlServerOdbcDriver RegisteredSqlServerDriver() {
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
     return SqlServerOdbcDriver::FreeTds;
   }
+  const CEnvHandle owner(env);
   SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   bool has18 = false, has17 = false;
   SQLCHAR name[256];
@@ -468,7 +471,6 @@ SqlServerOdbcDriver RegisteredSqlServerDriver() {
     has18 = has18 || driverName == OdbcDriverName(SqlServerOdbcDriver::Microsoft18);
     has17 = has17 || driverName == OdbcDriverName(SqlServerOdbcDriver::Microsoft17);
   }
-  SQLFreeHandle(SQL_HANDLE_ENV, env);
   if (has18) return SqlServerOdbcDriver::Microsoft18;
   if (has17) return SqlServerOdbcDriver::Microsoft17;
   return SqlServerOdbcDriver::FreeTds;
