@@ -280,7 +280,7 @@ TEST(PlatformOdbc, DriverErrorsCarryTheDriverText) {
   {
     const CExportError error =
         ErrorOf([&] { connection->Execute("SELECT * FROM [Orvix0001Data]"); });
-    EXPECT_EQ(error.Code(), codes::kFail);
+    EXPECT_TRUE(error.IsTableNotFound());
     EXPECT_EQ(error.Source(), "[SQLite]");
     EXPECT_EQ(error.Description().rfind("[HY000] no such table: Orvix0001Data", 0), 0u)
         << error.Description();
@@ -356,6 +356,8 @@ TEST(PlatformOdbc, SqlServerWireTypes) {
     EXPECT_EQ(column.Description(), "[42S22] Invalid column name 'ID'.");
     const CExportError table = ErrorOf([&] { ReadAll(connection, "SELECT id FROM [block]"); });
     EXPECT_EQ(table.Description(), "[42S02] Invalid object name 'block'.");
+    EXPECT_TRUE(table.IsTableNotFound());
+    EXPECT_FALSE(column.IsTableNotFound());
     // A result left after its first block is cancelled (an attention) by the next
     // statement, while the server is still sending it (megabytes).
     auto open = connection.Execute("SELECT a.id, b.v FROM Block a, Block b WHERE b.id <= 200");

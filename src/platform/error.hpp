@@ -43,6 +43,7 @@ class CExportError : public std::runtime_error {
   bool IsRequiredFieldEmpty() const noexcept { return m_code == codes::kRequiredFieldEmpty; }
   bool IsTooFewParameters() const noexcept { return m_code == codes::kTooFewParameters; }
   bool IsResourcesExceeded() const noexcept { return m_code == codes::kResourcesExceeded; }
+  bool IsTableNotFound() const noexcept { return m_code == codes::kTableNotFound; }
 
  private:
   uint32_t m_code;

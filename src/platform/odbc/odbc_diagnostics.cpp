@@ -65,6 +65,11 @@ std::string_view ComponentPrefix(std::string_view message) {
                        fmt::format("[HY000] {} failed (return code {})", call, rc));
   }
   const std::string source(ComponentPrefix(records.front().message));
+  // A missing table is the one failure callers may expect and test for: SQL
+  // Server says 42S02; the SQLite driver only says it in its message.
+  const CDiagRecord& first = records.front();
+  const bool tableNotFound =
+      first.state == "42S02" || first.message.find("]no such table: ") != std::string::npos;
   std::string description;
   for (const CDiagRecord& record : records) {
     if (!description.empty()) description += "; ";
@@ -72,7 +77,8 @@ std::string_view ComponentPrefix(std::string_view message) {
     if (!source.empty() && ComponentPrefix(text) == source) text.remove_prefix(source.size());
     description += fmt::format("[{}] {}", record.state, text);
   }
-  throw CExportError(codes::kFail, source.empty() ? std::string("ODBC") : source, description);
+  throw CExportError(tableNotFound ? codes::kTableNotFound : codes::kFail,
+                     source.empty() ? std::string("ODBC") : source, description);
 }
 
 namespace {
