@@ -78,10 +78,6 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
                          SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
         SQL_HANDLE_DBC, dbc, "SQLDriverConnect");
   state->m_connected = true;
-  state->m_interruptionHook = std::make_unique<CInterruptionHook>([s = state.get()] {
-    std::lock_guard lock(s->m_activeLock);
-    if (s->m_active != nullptr) s->m_active->CancelStatement();
-  });
 
   char dbmsName[256] = {};
   SQLSMALLINT length = 0;
@@ -89,6 +85,15 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
         "SQLGetInfo");
   state->m_dialect = DialectOf(dbmsName);
   state->m_typeByValue = state->m_dialect == SqlDialect::Sqlite && !options.declaredTypes;
+  // SQLCancel from another thread stops a statement that waits on a server.
+  // The SQLite driver instead closes the statement under the reading thread's
+  // feet; its fetches are short, so the reader there stops at its next hand-over.
+  if (state->m_dialect != SqlDialect::Sqlite) {
+    state->m_interruptionHook = std::make_unique<CInterruptionHook>([s = state.get()] {
+      std::lock_guard lock(s->m_activeLock);
+      if (s->m_active != nullptr) s->m_active->CancelStatement();
+    });
+  }
   SQLUINTEGER extensions = 0;
   if (SQL_SUCCEEDED(
           SQLGetInfo(dbc, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr))) {
