@@ -15,29 +15,9 @@
 #include "platform/interruption.hpp"
 #include "platform/text.hpp"
 #include "surveylib/db_structure.hpp"
+#include "surveylib/survey_names.hpp"
 
 namespace zx {
-
-const std::optional<CCalendarDate>& CheckedStartBound(const std::optional<CCalendarDate>& bound,
-                                                      const std::string& text) {
-  if (!text.empty() && !bound) {
-    throw CExportError(codes::kInvalidArgument, "CExporter",
-                       fmt::sprintf("Invalid date '%s', expected dd/mm/yyyy", text));
-  }
-  return bound;
-}
-
-namespace {
-
-// Reaches the two protected operations the preparation needs.
-class CDBStructureAdoAccessor : public CDBStructureAdo {
- public:
-  using CDBStructureAdo::CDBStructureAdo;
-  using CDBStructureAdo::CreateOrvixTableDef;
-  using CDBStructureAdo::DeleteResponseStructure;
-};
-
-}  // namespace
 
 CTemporaryFiles::~CTemporaryFiles() {
   for (const std::string& path : m_paths) RemoveFileQuietly(path);
@@ -46,6 +26,19 @@ CTemporaryFiles::~CTemporaryFiles() {
 std::unique_ptr<CSourceConnection> CExporter::ConnectSource() {
   if (m_sourceConnector) return m_sourceConnector(m_settings.connectString);
   return ConnectOdbc(m_settings.connectString, kSourceQueryTimeoutSeconds);
+}
+
+bool CExporter::ConnectSourceForTableCheck() {
+  try {
+    m_sourceConnection = ConnectSource();
+    if (!m_sourceConnection)
+      throw CExportError(codes::kPointer, "CExporter", "No source connection");
+    return true;
+  } catch (const CExportError& e) {
+    if (e.Code() != codes::kFileNotFound) throw;
+    ReportError(e.Description());  // names the missing database file
+    return false;
+  }
 }
 
 std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
@@ -111,7 +104,15 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
   if (newLayout) {
     questionnaire.VerifyDataEntryStructures(prepared->workFile, DATABASE_ZUV);
   } else {
-    CDBStructureAdo sourceStructure(m_settings.connectString);
+    // The check reads through the connection the export goes on to use; a
+    // failure to connect is reported as the export's own.
+    try {
+      if (!ConnectSourceForTableCheck()) return nullptr;
+    } catch (...) {
+      ReportCaughtException("CExporter::ExportFromSqlLegacy");
+      return nullptr;
+    }
+    CDBStructureAdo sourceStructure = CDBStructureAdo::OnSourceDatabase(*m_sourceConnection);
     sourceStructure.m_surveyId = m_settings.surveyId;
     sourceStructure.m_surveyFlag = false;
     if (!sourceStructure.Open(false)) {
@@ -139,10 +140,7 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
   }
 
   ReportInfo("Creating Target Zuv Structure...");
-  CDBStructureAdoAccessor targetStructure(
-      fmt::sprintf(newLayout ? "Provider=Microsoft.ACE.OLEDB.12.0;data source=%s;"
-                             : "Provider=Microsoft.Jet.OLEDB.4.0;data source=%s;",
-                   prepared->workFile));
+  CDBStructureAdo targetStructure = CDBStructureAdo::OnZuvFile(prepared->workFile);
   if (!targetStructure.Open(false)) {
     ReportError(targetStructure.m_errorText);
     return nullptr;
@@ -165,7 +163,7 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
 
 void CExporter::ConnectDatabases(CPreparedExport& prepared, bool newLayout) {
   ReportInfo("Connecting to SQL Database...");
-  m_sourceConnection = ConnectSource();
+  if (!m_sourceConnection) m_sourceConnection = ConnectSource();
   if (!m_sourceConnection) throw CExportError(codes::kPointer, "CExporter", "No source connection");
   if (InterruptionSignal() != 0) throw CExportError(codes::kFail, "CExporter", "Export interrupted");
 
@@ -182,7 +180,7 @@ void CExporter::CopySemiOpenAnswers(CZuvDatabase& target, bool newLayout) {
   const std::string sourceName = CTblSemiOpenOdbc::GetTableName(m_settings.surveyId, newLayout);
   const std::string targetName = CTblSemiOpenOdbc::GetTableName(-1, false);
   std::unique_ptr<CSourceRecordset> source =
-      m_sourceConnection->Execute(fmt::sprintf("SELECT * FROM [%s]", sourceName));
+      m_sourceConnection->Execute("SELECT * FROM " + Bracketed(sourceName));
   constexpr int kCopiedFields = 8;  // positions 1..7 are copied
   if (!source->IsEOF() && source->FieldCount() < kCopiedFields) {
     throw CExportError(codes::kMissingField, "CExporter",
@@ -192,12 +190,12 @@ void CExporter::CopySemiOpenAnswers(CZuvDatabase& target, bool newLayout) {
   for (; !source->IsEOF(); source->MoveNext()) {
     const long answerCode = CDBStructureAdo::GetFieldValueLong(*source, 0, 0);
     std::unique_ptr<CZuvRecordset> answer = target.OpenRecordset(
-        fmt::sprintf("SELECT * FROM [%s] WHERE CodeReponseSO=%ld", targetName, answerCode));
+        fmt::sprintf("SELECT * FROM [%s] WHERE %s=%ld", targetName, kSemiOpenAnswerColumn, answerCode));
     if (answer->RecordCount() == 0) {
       const long questionCode = CDBStructureAdo::GetFieldValueLong(*source, 1, 0);
-      target.Execute(fmt::sprintf(
-          "INSERT INTO [%s] (CodeReponseSO,CodeQuestion,LibelleSO) VALUES (%ld,%ld,'newcaption')",
-          targetName, answerCode, questionCode));
+      target.Execute(fmt::sprintf("INSERT INTO [%s] (%s,%s,%s) VALUES (%ld,%ld,'newcaption')",
+                                  targetName, kSemiOpenAnswerColumn, kSemiOpenQuestionColumn,
+                                  kSemiOpenCaptionColumn, answerCode, questionCode));
       answer->Requery();
     }
     answer->Edit();

@@ -2,19 +2,9 @@
 
 #include <fmt/format.h>
 
+#include "platform/text.hpp"
+
 namespace zx {
-
-namespace {
-bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t maxDigits, int& out) {
-  size_t start = pos;
-  out = 0;
-  while (pos < text.size() && pos - start < maxDigits && text[pos] >= '0' && text[pos] <= '9') {
-    out = out * 10 + (text[pos++] - '0');
-  }
-  return pos - start >= minDigits;
-}
-
-}  // namespace
 
 bool IsCalendarDay(int year, int month, int day) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
