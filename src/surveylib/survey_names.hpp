@@ -3,6 +3,7 @@
 // database's tables (both layouts), the target file's response and semi-open
 // tables, and the TypeElement and TypeQuestion codes. Everything that forms
 // one of these names uses this header.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,12 +30,15 @@ inline constexpr int16_t kLoopOverCount = 3;
 inline constexpr int16_t kNumberedLoop = 4;
 }  // namespace question_types
 
-// The semi-open answers' table in a ZUV file, and the columns the export
-// addresses by name (in every semi-open table).
+// The semi-open answers' table in a ZUV file; the columns of every
+// semi-open table, in order, and the three the export addresses by name.
 inline constexpr std::string_view kTargetSemiOpenTable = "ORV SemiOpen";
-inline constexpr std::string_view kSemiOpenAnswerColumn = "CodeReponseSO";
-inline constexpr std::string_view kSemiOpenQuestionColumn = "CodeQuestion";
-inline constexpr std::string_view kSemiOpenCaptionColumn = "LibelleSO";
+inline constexpr std::array<std::string_view, 8> kSemiOpenColumns{
+    "CodeReponseSO", "CodeQuestion", "LibelleSO",    "CodeRegroupement",
+    "Ordre",         "NbCitations",  "DateCreation", "Auteur"};
+inline constexpr std::string_view kSemiOpenAnswerColumn = kSemiOpenColumns[0];
+inline constexpr std::string_view kSemiOpenQuestionColumn = kSemiOpenColumns[1];
+inline constexpr std::string_view kSemiOpenCaptionColumn = kSemiOpenColumns[2];
 
 // Unbracketed names; SQL text brackets them with Bracketed.
 std::string TargetResponseTableName(long tableNumber);                 // "ORV Reponse<n>"

@@ -38,14 +38,14 @@ int64_t FieldKey(int32_t code, int32_t dataOrder) {
 }
 
 std::vector<CColumnDef> SemiOpenColumns() {
-  return {{std::string(kSemiOpenAnswerColumn), ColumnType::Integer, true},
-          {std::string(kSemiOpenQuestionColumn), ColumnType::Integer, true},
-          {std::string(kSemiOpenCaptionColumn), ColumnType::Text},
-          {"CodeRegroupement", ColumnType::Integer},
-          {"Ordre", ColumnType::Integer},
-          {"NbCitations", ColumnType::Integer},
-          {"DateCreation", ColumnType::Text},
-          {"Auteur", ColumnType::Text}};
+  static constexpr ColumnType kTypes[] = {
+      ColumnType::Integer, ColumnType::Integer, ColumnType::Text, ColumnType::Integer,
+      ColumnType::Integer, ColumnType::Integer, ColumnType::Text, ColumnType::Text};
+  static_assert(std::size(kTypes) == kSemiOpenColumns.size());
+  std::vector<CColumnDef> columns;
+  for (size_t c = 0; c < kSemiOpenColumns.size(); ++c)
+    columns.push_back({std::string(kSemiOpenColumns[c]), kTypes[c], c < 2});
+  return columns;
 }
 
 }  // namespace
