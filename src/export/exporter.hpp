@@ -125,7 +125,8 @@ class CExporter {
   void FinishTargetFile(CPreparedExport& prepared);
   std::unique_ptr<CSourceConnection> ConnectSource();
   // Connects m_sourceConnection before the legacy table check. False after
-  // reporting a missing database file; throws for any other failure.
+  // reporting why not: a missing database file by name, any other failure as
+  // the legacy export's own.
   bool ConnectSourceForTableCheck();
 
   // Legacy layout

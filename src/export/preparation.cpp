@@ -30,14 +30,18 @@ std::unique_ptr<CSourceConnection> CExporter::ConnectSource() {
 bool CExporter::ConnectSourceForTableCheck() {
   try {
     m_sourceConnection = ConnectSource();
-    if (!m_sourceConnection)
-      throw CExportError(codes::kPointer, "CExporter", "No source connection");
-    return true;
+    if (m_sourceConnection) return true;
+    throw CExportError(codes::kPointer, "CExporter", "No source connection");
   } catch (const CExportError& e) {
-    if (e.Code() != codes::kFileNotFound) throw;
-    ReportError(e.Description());  // names the missing database file
-    return false;
+    if (e.Code() != codes::kFileNotFound) {
+      ReportCaughtException("CExporter::ExportFromSqlLegacy");
+    } else {
+      ReportError(e.Description());  // names the missing database file
+    }
+  } catch (...) {
+    ReportCaughtException("CExporter::ExportFromSqlLegacy");
   }
+  return false;
 }
 
 std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
@@ -103,14 +107,8 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
   if (newLayout) {
     questionnaire.VerifyDataEntryStructures(prepared->workFile, DATABASE_ZUV);
   } else {
-    // The check reads through the connection the export goes on to use; a
-    // failure to connect is reported as the export's own.
-    try {
-      if (!ConnectSourceForTableCheck()) return nullptr;
-    } catch (...) {
-      ReportCaughtException("CExporter::ExportFromSqlLegacy");
-      return nullptr;
-    }
+    // The check reads through the connection the export goes on to use.
+    if (!ConnectSourceForTableCheck()) return nullptr;
     CDBStructureAdo sourceStructure = CDBStructureAdo::OnSourceDatabase(*m_sourceConnection);
     sourceStructure.m_surveyId = m_settings.surveyId;
     sourceStructure.m_surveyFlag = false;
