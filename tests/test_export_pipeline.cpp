@@ -73,10 +73,10 @@ struct CRun {
 };
 
 CRun Export(const CTempDir& dir, const std::string& target, SourceConnector connector,
-           std::string connectString = {}) {
+            std::string connectString = {}) {
   if (connectString.empty()) connectString = SqliteOdbcConnect(dir.file("source.db"));
-  CExporter exporter(dir.file("survey.zuv"), "LEGACY", connectString,
-                     "7", target, "CONSOLE", "", "", "", "");
+  CExporter exporter(dir.file("survey.zuv"), "LEGACY", connectString, "7", target, "CONSOLE", "",
+                     "", "", "");
   auto reporter = std::make_unique<CRecordingReporter>();
   CRecordingReporter& recorded = *reporter;
   exporter.SetReporter(std::move(reporter));

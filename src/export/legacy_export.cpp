@@ -141,9 +141,9 @@ int CExporter::ExportFromSqlLegacy() {
     ReportInfo("Getting total number of rows...");
     int64_t totalRows = 0;
     for (int32_t t = 1; t <= tableCount; ++t) {
-      std::unique_ptr<CSourceRecordset> count = m_sourceConnection->Execute(
-          "SELECT COUNT(*) AS RecordCount FROM " +
-          Bracketed(LegacyResponseTableName(m_settings.surveyId, t)));
+      std::unique_ptr<CSourceRecordset> count =
+          m_sourceConnection->Execute("SELECT COUNT(*) AS RecordCount FROM " +
+                                      Bracketed(LegacyResponseTableName(m_settings.surveyId, t)));
       totalRows += count->FieldValue(std::string_view("RecordCount")).ToInt32();
       count->Close();
     }

@@ -102,8 +102,8 @@ int CExporter::ExportFromSqlNew() {
     }
     writer.SetTableQuestions(std::move(tableQuestionIds));
     CNewLayoutTables tables(*prepared->target, writer, m_tableQuestions);
-    if (!RunPipeline(m_dataTableSlots, tableCount, &CExporter::ReadTableFromSqlNew,
-                     m_totalRowCount, tables))
+    if (!RunPipeline(m_dataTableSlots, tableCount, &CExporter::ReadTableFromSqlNew, m_totalRowCount,
+                     tables))
       return 1;
 
     const std::vector<CTableFill> fills = tables.Fills();

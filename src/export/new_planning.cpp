@@ -83,25 +83,21 @@ CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoRepor
 
   info("Getting total number of interviews...");
   counts.interviewCount =
-      OptionalInt(
-          source.QueryScalar(
-              "SELECT COUNT(*) AS InterviewCount FROM " + interview +
-              where))
+      OptionalInt(source.QueryScalar("SELECT COUNT(*) AS InterviewCount FROM " + interview + where))
           .value_or(0);
   info(fmt::sprintf("The total number of interviews is %d\n", counts.interviewCount));
 
-  counts.maxInterviewId = OptionalInt(source.QueryScalar(
-      "SELECT MAX([InterviewID]) AS MaxInterviewId FROM " + interview +
-      where));
+  counts.maxInterviewId = OptionalInt(
+      source.QueryScalar("SELECT MAX([InterviewID]) AS MaxInterviewId FROM " + interview + where));
   info(fmt::sprintf("The biggest interview id is %d\n", counts.maxInterviewId.value_or(0)));
   return counts;
 }
 
 std::vector<int32_t> ReadPassingInterviewIds(CSourceConnection& source, int32_t surveyId,
                                              const std::string& filterClause) {
-  std::unique_ptr<CSourceRecordset> recordset = source.Execute(
-      "SELECT [InterviewID] FROM " + NewInterviewTableName(surveyId) +
-      WhereClause(filterClause) + " ORDER BY [InterviewID]");
+  std::unique_ptr<CSourceRecordset> recordset =
+      source.Execute("SELECT [InterviewID] FROM " + NewInterviewTableName(surveyId) +
+                     WhereClause(filterClause) + " ORDER BY [InterviewID]");
   std::vector<int32_t> ids;
   for (; !recordset->IsEOF(); recordset->MoveNext()) {
     // A NULL id joins no data row: there is nothing to read for it.

@@ -182,8 +182,7 @@ bool CDBStructureAdo::ReadDataStructure(CQuestionnaire& questionnaire) {
   if (m_surveyFlag) {
     required = {NewLayoutDataTableName(m_surveyId), NewLayoutInterviewTableName(m_surveyId)};
   } else {
-    for (int t = 1; t <= highest; ++t)
-      required.push_back(LegacyResponseTableName(m_surveyId, t));
+    for (int t = 1; t <= highest; ++t) required.push_back(LegacyResponseTableName(m_surveyId, t));
   }
   for (const std::string& name : required) {
     if (SourceTableExists(name)) continue;

@@ -82,8 +82,8 @@ class CDBStructureAdo : public CDBStructureVirtual {
  private:
   CDBStructureAdo(std::string zuvPath, CSourceConnection* givenSource);
 
-  std::string m_zuvPath;                          // empty on the source database
-  CSourceConnection* m_givenSource = nullptr;     // the caller's, on the source database
+  std::string m_zuvPath;                       // empty on the source database
+  CSourceConnection* m_givenSource = nullptr;  // the caller's, on the source database
   std::unique_ptr<CZuvEngine> m_engine;
   std::unique_ptr<CZuvDatabase> m_database;  // while open on a ZUV file
   CSourceConnection* m_source = nullptr;     // while open on the source database

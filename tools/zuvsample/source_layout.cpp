@@ -72,8 +72,11 @@ void CSourceLayout::AddNewLayout() {
                       -1,
                       {0, 1},
                       false});
-  CTableDef interview{
-      NewLayoutInterviewTableName(surveyId), {{"InterviewID", ColumnType::Integer, true}}, 0, {}, false};
+  CTableDef interview{NewLayoutInterviewTableName(surveyId),
+                      {{"InterviewID", ColumnType::Integer, true}},
+                      0,
+                      {},
+                      false};
   // StartInterview, EndInterview and Completed first, then the rest of the map.
   for (int pass = 0; pass < 2; ++pass)
     for (const CInterviewField& f : kInterviewFields) {
@@ -90,8 +93,7 @@ void CSourceLayout::AddNewLayout() {
   m_interviewTable = int(m_tables.size());
   m_tables.push_back(std::move(interview));
   m_newSemiOpen = int(m_tables.size());
-  m_tables.push_back(
-      {SourceSemiOpenTableName(surveyId, true), SemiOpenColumns(), 0, {}, false});
+  m_tables.push_back({SourceSemiOpenTableName(surveyId, true), SemiOpenColumns(), 0, {}, false});
 }
 
 void CSourceLayout::AddLegacyLayout() {
