@@ -32,15 +32,14 @@ TEST(NewReader, QueryTexts) {
   EXPECT_EQ(BuildQuestionCondition(data, {Part("5", "1) OR (1=1", "x")}),
             "([Orvix0007Data].QuestionID = 5 AND [Orvix0007Data].DataOrder BETWEEN 1 AND 0)");
 
-  EXPECT_EQ(BuildNewTableQuery(7, true, "C", ""),
-            "SELECT * FROM [Orvix0007Data] JOIN [Orvix0007Interview] ON "
-            "[Orvix0007Data].InterviewID = [Orvix0007Interview].InterviewID WHERE (C)");
-  EXPECT_EQ(BuildNewTableQuery(7, false, "C", "Completed <> 0"),
-            "SELECT [Orvix0007Data].* FROM [Orvix0007Data] JOIN [Orvix0007Interview] ON "
-            "[Orvix0007Data].InterviewID = [Orvix0007Interview].InterviewID WHERE ((C) AND "
-            "(Completed <> 0))");
-  EXPECT_EQ(BuildRangeQuery("Q", data, CInterviewRange{201, 401}),
-            "Q AND [Orvix0007Data].InterviewID BETWEEN 201 AND 401");
+  // Without a filter and for whole questions only.
+  EXPECT_EQ(BuildTableRangeQuery(7, {Whole("9")}, "C", "", CInterviewRange{1, 1}),
+            "SELECT [Orvix0007Data].* FROM [Orvix0007Interview] CROSS JOIN [Orvix0007Data] WHERE "
+            "[Orvix0007Data].InterviewID = [Orvix0007Interview].InterviewID AND "
+            "[Orvix0007Interview].InterviewID BETWEEN 1 AND 1 AND [Orvix0007Data].QuestionID "
+            "IN (9) AND (C)");
+  EXPECT_EQ(BuildInterviewRangeQuery(7, "", CInterviewRange{201, 401}),
+            "SELECT * FROM [Orvix0007Interview] WHERE [InterviewID] BETWEEN 201 AND 401");
   EXPECT_EQ(
       BuildTableRangeQuery(7, {Whole("9"), Part("5", "1", "2"), Whole("4x"), Part("5", "3", "4")},
                            "C", "Completed <> 0", CInterviewRange{201, 401}),

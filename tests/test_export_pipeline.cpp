@@ -72,9 +72,11 @@ struct CRun {
   std::vector<std::string> infos, errors;
 };
 
-CRun Export(const CTempDir& dir, const std::string& target, SourceConnector connector) {
-  CExporter exporter(dir.file("survey.zuv"), "LEGACY", SqliteOdbcConnect(dir.file("source.db")),
-                     "7", target, "CONSOLE", "", "", "", "");
+CRun Export(const CTempDir& dir, const std::string& target, SourceConnector connector,
+            std::string connectString = {}) {
+  if (connectString.empty()) connectString = SqliteOdbcConnect(dir.file("source.db"));
+  CExporter exporter(dir.file("survey.zuv"), "LEGACY", connectString, "7", target, "CONSOLE", "",
+                     "", "", "");
   auto reporter = std::make_unique<CRecordingReporter>();
   CRecordingReporter& recorded = *reporter;
   exporter.SetReporter(std::move(reporter));
@@ -133,6 +135,26 @@ TEST(ExportPipeline, ReaderFailureEndsTheExportWithItsReport) {
     left.push_back(entry.path().filename().string());
   }
   EXPECT_THAT(left, ::testing::UnorderedElementsAre("source.db", "survey.zuv"));
+  {
+    SCOPED_TRACE("the table check reads through the exporter's one connection");
+    int connections = 0;
+    CRun run = Export(
+        dir, dir.file("d.zuv"),
+        [&](const std::string&) -> std::unique_ptr<CSourceConnection> {
+          ++connections;
+          return ConnectOdbc(SqliteOdbcConnect(dir.file("source.db")), 300);
+        },
+        SqliteOdbcConnect(dir.file("elsewhere.db")));
+    EXPECT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
+    EXPECT_EQ(connections, 1);
+  }
+  {
+    SCOPED_TRACE("a source that cannot be connected fails the table check");
+    CRun run = Export(dir, dir.file("e.zuv"), nullptr, "Driver=NoSuchDriver;Database=/nowhere");
+    EXPECT_EQ(run.result, 1);
+    EXPECT_FALSE(run.errors.empty());
+    EXPECT_THAT(run.infos, ::testing::Not(::testing::Contains("Creating Target Zuv Structure...")));
+  }
 }
 
 TEST(ExportPipeline, WriterFailureWakesAReaderWaitingForFreeBatches) {

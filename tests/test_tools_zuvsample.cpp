@@ -148,7 +148,7 @@ TEST(ToolsZuvsample, BothLayoutsHoldTheSameAnswers) {
       << questionnaire.m_errorText;
   EXPECT_TRUE(questionnaire.VerifyDataEntryStructures(zuv, DATABASE_ZUV));
   {
-    CDBStructureAdo structure("Provider=Microsoft.ACE.OLEDB.12.0;data source=" + zuv + ";");
+    CDBStructureAdo structure = CDBStructureAdo::OnZuvFile(zuv);
     ASSERT_TRUE(structure.Open(false));
     ASSERT_TRUE(structure.DeleteAndRecreateResponseStructure(questionnaire, false))
         << structure.m_errorText;

@@ -82,6 +82,34 @@ class CExporter {
     SetUpPipeline(slots, m_tableCount, m_freeBatches, m_readyBatches);
     if (InterruptionSignal() != 0) CancelPipeline(*m_freeBatches, *m_readyBatches);
   }
+  // Both threads over tables 1..tableCount: `readThread` on a thread of its
+  // own, `writer` (as WriteTables takes it) on this one. True when both got
+  // through every table; otherwise the failing side has reported why. The
+  // slots are released either way.
+  template <class Content, class Writer>
+  bool RunPipeline(SlotVector<Content>& slots, int32_t tableCount, int (CExporter::*readThread)(),
+                   int64_t totalRows, Writer& writer) {
+    m_tableCount = tableCount;
+    SetUpHandOver(slots);
+    m_readTableIndex = 0;
+    const CPipelineReports reports{[this](const std::string& m) { ReportInfo(m); },
+                                   [this](int percent) { ReportProgress(percent); }};
+    bool written = false;
+    int readResult = 1;
+    try {
+      // The reader is joined (or cancelled and joined) before the slots go.
+      CReadThread reader(*m_freeBatches, *m_readyBatches,
+                         [this, readThread] { return (this->*readThread)(); });
+      written = WriteTables<Content>(slots, m_tableCount, *m_freeBatches, *m_readyBatches,
+                                     totalRows, reports, writer);
+      readResult = reader.Join();
+    } catch (...) {
+      slots.clear();
+      throw;
+    }
+    slots.clear();
+    return written && readResult == 0;
+  }
   // Errors name the files the user gave: `privatePath` is reported as `shownAs`.
   void ShowPathAs(const std::string& privatePath, const std::string& shownAs);
   // Steps up to "Beginning export": work copy, questionnaire, response tables.
@@ -96,6 +124,10 @@ class CExporter {
   // Closes the work copy, compacts it and puts the result in place of the target.
   void FinishTargetFile(CPreparedExport& prepared);
   std::unique_ptr<CSourceConnection> ConnectSource();
+  // Connects m_sourceConnection before the legacy table check. False after
+  // reporting why not: a missing database file by name, any other failure as
+  // the legacy export's own.
+  bool ConnectSourceForTableCheck();
 
   // Legacy layout
   int ReadTableFromSqlLegacy();

@@ -11,6 +11,7 @@
 #include "export/write_tolerance.hpp"
 #include "platform/error.hpp"
 #include "surveylib/db_structure.hpp"
+#include "surveylib/survey_names.hpp"
 
 namespace zx {
 namespace {
@@ -140,8 +141,9 @@ int CExporter::ExportFromSqlLegacy() {
     ReportInfo("Getting total number of rows...");
     int64_t totalRows = 0;
     for (int32_t t = 1; t <= tableCount; ++t) {
-      std::unique_ptr<CSourceRecordset> count = m_sourceConnection->Execute(fmt::sprintf(
-          "SELECT COUNT(*) AS RecordCount FROM [ORVResponse%ld_%ld]", m_settings.surveyId, t));
+      std::unique_ptr<CSourceRecordset> count =
+          m_sourceConnection->Execute("SELECT COUNT(*) AS RecordCount FROM " +
+                                      Bracketed(LegacyResponseTableName(m_settings.surveyId, t)));
       totalRows += count->FieldValue(std::string_view("RecordCount")).ToInt32();
       count->Close();
     }
@@ -149,23 +151,12 @@ int CExporter::ExportFromSqlLegacy() {
     m_totalRowCount = static_cast<int32_t>(
         std::min<int64_t>(totalRows, std::numeric_limits<int32_t>::max()));
 
-    m_tableCount = tableCount;
-    SetUpHandOver(m_tableSlots);
-    m_readTableIndex = 0;
     const CPipelineReports reports{[this](const std::string& m) { ReportInfo(m); },
                                    [this](int percent) { ReportProgress(percent); }};
-    bool written = false;
-    int readResult = 1;
-    {
-      CReadThread reader(*m_freeBatches, *m_readyBatches, [this] { return ReadTableFromSqlLegacy(); });
-      CLegacyTableWriter writer(*prepared, reports,
-                                [this](const std::string& m) { ReportError(m); });
-      written = WriteTables<LegacyBatch>(m_tableSlots, m_tableCount, *m_freeBatches,
-                                         *m_readyBatches, totalRows, reports, writer);
-      readResult = reader.Join();
-    }
-    m_tableSlots.clear();
-    if (!written || readResult != 0) return 1;  // the reader has reported its failure
+    CLegacyTableWriter writer(*prepared, reports, [this](const std::string& m) { ReportError(m); });
+    if (!RunPipeline(m_tableSlots, tableCount, &CExporter::ReadTableFromSqlLegacy, totalRows,
+                     writer))
+      return 1;
 
     FinishTargetFile(*prepared);
     return 0;

@@ -8,6 +8,7 @@
 #include "export/exporter.hpp"
 #include "platform/error.hpp"
 #include "platform/text.hpp"
+#include "surveylib/survey_names.hpp"
 
 namespace zx {
 namespace {
@@ -63,7 +64,7 @@ CColumnMapping MapColumns(const CSourceRecordset& recordset,
 
 std::string CExporter::LegacyTableQuery(int32_t tableIndex) const {
   std::string sql =
-      fmt::sprintf("SELECT * FROM [ORVResponse%ld_%ld]", m_settings.surveyId, tableIndex + 1);
+      "SELECT * FROM " + Bracketed(LegacyResponseTableName(m_settings.surveyId, tableIndex + 1));
   const bool filterActive = m_settings.completionFilter != CompletionFilter::NONE ||
                             !m_settings.minStartDate.empty() || !m_settings.maxStartDate.empty();
   if (tableIndex != 0 || !filterActive) return sql;

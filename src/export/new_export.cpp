@@ -94,40 +94,25 @@ int CExporter::ExportFromSqlNew() {
         ReadPassingInterviewIds(*m_sourceConnection, m_settings.surveyId, m_interviewFilterClause),
         counts.rowCount, counts.interviewCount);
 
-    m_tableCount = tableCount;
-    SetUpHandOver(m_dataTableSlots);
-    m_readTableIndex = 0;
-    const CPipelineReports reports{info, [this](int percent) { ReportProgress(percent); }};
-    bool written = false;
-    int readResult = 1;
-    std::vector<CTableFill> fills;
-    {
-      CReadThread reader(*m_freeBatches, *m_readyBatches, [this] { return ReadTableFromSqlNew(); });
-      CNewLayoutWriter writer(questionnaire, info,
-                              [this](const std::string& m) { ReportError(m); });
-      std::vector<std::vector<int32_t>> tableQuestionIds;
-      for (const auto& table : m_tableQuestions) {
-        auto& ids = tableQuestionIds.emplace_back();
-        for (const TableQuestion& question : table) ids.push_back(LeadingInt(question.code));
-      }
-      writer.SetTableQuestions(std::move(tableQuestionIds));
-      CNewLayoutTables tables(*prepared->target, writer, m_tableQuestions);
-      written = WriteTables<NewLayoutBatch>(m_dataTableSlots, m_tableCount, *m_freeBatches,
-                                            *m_readyBatches, m_totalRowCount, reports, tables);
-      readResult = reader.Join();
-      fills = tables.Fills();
+    CNewLayoutWriter writer(questionnaire, info, [this](const std::string& m) { ReportError(m); });
+    std::vector<std::vector<int32_t>> tableQuestionIds;
+    for (const auto& table : m_tableQuestions) {
+      auto& ids = tableQuestionIds.emplace_back();
+      for (const TableQuestion& question : table) ids.push_back(LeadingInt(question.code));
     }
-    m_dataTableSlots.clear();
-    if (!written || readResult != 0) return 1;  // the reader has reported its failure
+    writer.SetTableQuestions(std::move(tableQuestionIds));
+    CNewLayoutTables tables(*prepared->target, writer, m_tableQuestions);
+    if (!RunPipeline(m_dataTableSlots, tableCount, &CExporter::ReadTableFromSqlNew, m_totalRowCount,
+                     tables))
+      return 1;
 
+    const std::vector<CTableFill> fills = tables.Fills();
     FillEmptyFields(*prepared->target, m_tableQuestions, fills, info);
     FinishTargetFile(*prepared);
     return 0;
   } catch (const CWriteFailed&) {
-    m_dataTableSlots.clear();
     return 1;
   } catch (...) {
-    m_dataTableSlots.clear();
     ReportCaughtException(kLocation);
     return 1;
   }

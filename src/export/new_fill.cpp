@@ -11,14 +11,13 @@
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
 #include "surveylib/questionnaire.hpp"
+#include "surveylib/survey_names.hpp"
 
 namespace zx {
 
 namespace {
 
-std::string TableName(int32_t tableNumber) {
-  return fmt::sprintf("ORV Reponse%ld", static_cast<long>(tableNumber));
-}
+std::string TableName(int32_t tableNumber) { return TargetResponseTableName(tableNumber); }
 
 // Calls `field(code, index)` for every field a type-1 question fills, in list order.
 template <typename Field>
@@ -77,8 +76,7 @@ void FillTable(CZuvDatabase& target, int32_t tableNumber,
 std::vector<std::string> BuildFillStatements(int32_t tableNumber,
                                              const std::vector<TableQuestion>& questions,
                                              const FieldIndexRanges* existing) {
-  const std::string head =
-      fmt::sprintf("UPDATE [ORV Reponse%ld] SET ", static_cast<long>(tableNumber));
+  const std::string head = "UPDATE " + Bracketed(TableName(tableNumber)) + " SET ";
   std::vector<std::string> statements;
   ForEachFillField(questions, existing, [&](int32_t code, int64_t i) {
     const std::string field = fmt::sprintf("[%d;%d]", code, i);

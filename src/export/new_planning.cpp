@@ -7,16 +7,18 @@
 #include "export/pipeline.hpp"
 #include "platform/odbc/source.hpp"
 #include "platform/text.hpp"
+#include "surveylib/interview_fields.hpp"
 #include "surveylib/questionnaire.hpp"
+#include "surveylib/survey_names.hpp"
 
 namespace zx {
 
 std::string NewDataTableName(int32_t surveyId) {
-  return fmt::sprintf("[Orvix%04ldData]", static_cast<long>(surveyId));
+  return Bracketed(NewLayoutDataTableName(surveyId));
 }
 
 std::string NewInterviewTableName(int32_t surveyId) {
-  return fmt::sprintf("[Orvix%04ldInterview]", static_cast<long>(surveyId));
+  return Bracketed(NewLayoutInterviewTableName(surveyId));
 }
 
 std::string BuildInterviewFilterClause(CompletionFilter completion,
@@ -65,40 +67,37 @@ std::string WhereClause(const std::string& filterClause) {
 CNewLayoutCounts CountNewLayoutSource(CSourceConnection& source, const InfoReport& info,
                                       int32_t surveyId, const std::string& questionList,
                                       const std::string& filterClause) {
-  const long id = surveyId;
+  const std::string data = NewDataTableName(surveyId);
+  const std::string interview = NewInterviewTableName(surveyId);
   const std::string where = WhereClause(filterClause);
   CNewLayoutCounts counts;
 
   info("Getting total number of rows...");
   std::string rowQuery = fmt::sprintf(
-      "SELECT COUNT(*) AS RecordCount FROM [Orvix%04ldData] JOIN [Orvix%04ldInterview] ON "
-      "[Orvix%04ldData].InterviewID = [Orvix%04ldInterview].InterviewID WHERE QuestionID IN (%s)",
-      id, id, id, id, questionList);
+      "SELECT COUNT(*) AS RecordCount FROM %s JOIN %s ON %s.InterviewID = %s.InterviewID WHERE "
+      "QuestionID IN (%s)",
+      data, interview, data, interview, questionList);
   if (!filterClause.empty()) rowQuery += fmt::sprintf(" AND %s", filterClause);
   counts.rowCount = OptionalInt(source.QueryScalar(rowQuery)).value_or(0);
   info(fmt::sprintf("The total number of rows is %d\n", counts.rowCount));
 
   info("Getting total number of interviews...");
   counts.interviewCount =
-      OptionalInt(
-          source.QueryScalar(
-              fmt::sprintf("SELECT COUNT(*) AS InterviewCount FROM [Orvix%04ldInterview]", id) +
-              where))
+      OptionalInt(source.QueryScalar("SELECT COUNT(*) AS InterviewCount FROM " + interview + where))
           .value_or(0);
   info(fmt::sprintf("The total number of interviews is %d\n", counts.interviewCount));
 
-  counts.maxInterviewId = OptionalInt(source.QueryScalar(
-      fmt::sprintf("SELECT MAX([InterviewID]) AS MaxInterviewId FROM [Orvix%04ldInterview]", id) +
-      where));
+  counts.maxInterviewId = OptionalInt(
+      source.QueryScalar("SELECT MAX([InterviewID]) AS MaxInterviewId FROM " + interview + where));
   info(fmt::sprintf("The biggest interview id is %d\n", counts.maxInterviewId.value_or(0)));
   return counts;
 }
 
 std::vector<int32_t> ReadPassingInterviewIds(CSourceConnection& source, int32_t surveyId,
                                              const std::string& filterClause) {
-  std::unique_ptr<CSourceRecordset> recordset = source.Execute(
-      fmt::sprintf("SELECT [InterviewID] FROM [Orvix%04ldInterview]", static_cast<long>(surveyId)) +
-      WhereClause(filterClause) + " ORDER BY [InterviewID]");
+  std::unique_ptr<CSourceRecordset> recordset =
+      source.Execute("SELECT [InterviewID] FROM " + NewInterviewTableName(surveyId) +
+                     WhereClause(filterClause) + " ORDER BY [InterviewID]");
   std::vector<int32_t> ids;
   for (; !recordset->IsEOF(); recordset->MoveNext()) {
     // A NULL id joins no data row: there is nothing to read for it.
@@ -128,34 +127,12 @@ std::vector<CInterviewRange> PlanInterviewRanges(const std::vector<int32_t>& ids
 }
 
 const InterviewFieldMap& NewLayoutInterviewFieldMap() {
-  static const InterviewFieldMap map = {
-      {"AgentId", "CodeEnqueteur"},
-      {"StartInterview", "DebutInterview"},
-      {"EndInterview", "FinInterview"},
-      {"Seed", "Seed"},
-      {"CallId", "CallId"},
-      {"IPAddress", "IPAddress"},
-      {"Completed", "Completed"},
-      {"LanguageId", "LanguageId"},
-      {"Quotas", "Quotas"},
-      {"QuotasToDo", "QuotasToDo"},
-      {"KeyStrokeCount", "KeyStrokeCount"},
-      {"ErrorsOnVerifyCount", "ErrorsOnVerifyCount"},
-      {"Guid", "Guid"},
-      {"LastResult", "LastResult"},
-      {"CallCount", "CallCount"},
-      {"Revision", "Revision"},
-      {"WebIdentity", "WebIdentity"},
-      {"Resolution", "Resolution"},
-      {"Capabilities", "Capabilities"},
-      {"Broker", "Broker"},
-      {"BrokerPanelId", "BrokerPanelId"},
-      {"Longitude", "Longitude"},
-      {"Latitude", "Latitude"},
-      {"PanelId", "PanelId"},
-      {"ListId", "ListId"},
-      {"QuotaCategory", "QuotaCategory"},
-  };
+  static const InterviewFieldMap map = [] {
+    InterviewFieldMap fields;
+    for (const CInterviewField& field : kInterviewFields)
+      fields.emplace(field.sourceColumn, field.targetField);
+    return fields;
+  }();
   return map;
 }
 

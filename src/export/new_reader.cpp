@@ -36,31 +36,6 @@ std::string BuildQuestionCondition(const std::string& dataTable,
   return {};
 }
 
-std::string BuildNewTableQuery(int32_t surveyId, bool firstTable,
-                               const std::string& questionCondition,
-                               const std::string& filterClause) {
-  const long id = surveyId;
-  const std::string condition =
-      filterClause.empty() ? questionCondition
-                           : fmt::sprintf("(%s) AND (%s)", questionCondition, filterClause);
-  if (firstTable) {
-    return fmt::sprintf(
-        "SELECT * FROM [Orvix%04ldData] JOIN [Orvix%04ldInterview] ON [Orvix%04ldData].InterviewID "
-        "= [Orvix%04ldInterview].InterviewID WHERE (%s)",
-        id, id, id, id, condition);
-  }
-  return fmt::sprintf(
-      "SELECT [Orvix%04ldData].* FROM [Orvix%04ldData] JOIN [Orvix%04ldInterview] ON "
-      "[Orvix%04ldData].InterviewID = [Orvix%04ldInterview].InterviewID WHERE (%s)",
-      id, id, id, id, id, condition);
-}
-
-std::string BuildRangeQuery(const std::string& tableQuery, const std::string& dataTable,
-                            const CInterviewRange& range) {
-  return fmt::sprintf("%s AND %s.InterviewID BETWEEN %d AND %d", tableQuery, dataTable, range.first,
-                      range.last);
-}
-
 std::string BuildTableRangeQuery(int32_t surveyId, const std::vector<TableQuestion>& questions,
                                  const std::string& questionCondition,
                                  const std::string& filterClause, const CInterviewRange& range) {

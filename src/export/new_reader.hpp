@@ -19,16 +19,6 @@ class CSourceRecordset;
 std::string BuildQuestionCondition(const std::string& dataTable,
                                    const std::vector<TableQuestion>& questions);
 
-// The query of one table (all columns of the join for the first table, the
-// data columns for the others), restricted by the filter clause when set.
-std::string BuildNewTableQuery(int32_t surveyId, bool firstTable,
-                               const std::string& questionCondition,
-                               const std::string& filterClause);
-
-// The table query restricted to one interview-id range.
-std::string BuildRangeQuery(const std::string& tableQuery, const std::string& dataTable,
-                            const CInterviewRange& range);
-
 // The data rows of one table's questions in one interview-id range, data
 // columns only, restricted by the filter clause when set. The range is put on
 // the interview table and the table's question codes are listed once more

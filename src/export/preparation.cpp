@@ -1,6 +1,5 @@
 // The preparation both layouts share: the work copy of the target, the
-// questionnaire, the response tables, the connections, the semi-open answers
-// and the per-table question lists.
+// questionnaire, the response tables, the connections and the semi-open answers.
 #include "export/preparation.hpp"
 
 #include <fmt/format.h>
@@ -15,29 +14,9 @@
 #include "platform/interruption.hpp"
 #include "platform/text.hpp"
 #include "surveylib/db_structure.hpp"
+#include "surveylib/survey_names.hpp"
 
 namespace zx {
-
-const std::optional<CCalendarDate>& CheckedStartBound(const std::optional<CCalendarDate>& bound,
-                                                      const std::string& text) {
-  if (!text.empty() && !bound) {
-    throw CExportError(codes::kInvalidArgument, "CExporter",
-                       fmt::sprintf("Invalid date '%s', expected dd/mm/yyyy", text));
-  }
-  return bound;
-}
-
-namespace {
-
-// Reaches the two protected operations the preparation needs.
-class CDBStructureAdoAccessor : public CDBStructureAdo {
- public:
-  using CDBStructureAdo::CDBStructureAdo;
-  using CDBStructureAdo::CreateOrvixTableDef;
-  using CDBStructureAdo::DeleteResponseStructure;
-};
-
-}  // namespace
 
 CTemporaryFiles::~CTemporaryFiles() {
   for (const std::string& path : m_paths) RemoveFileQuietly(path);
@@ -46,6 +25,23 @@ CTemporaryFiles::~CTemporaryFiles() {
 std::unique_ptr<CSourceConnection> CExporter::ConnectSource() {
   if (m_sourceConnector) return m_sourceConnector(m_settings.connectString);
   return ConnectOdbc(m_settings.connectString, kSourceQueryTimeoutSeconds);
+}
+
+bool CExporter::ConnectSourceForTableCheck() {
+  try {
+    m_sourceConnection = ConnectSource();
+    if (m_sourceConnection) return true;
+    throw CExportError(codes::kPointer, "CExporter", "No source connection");
+  } catch (const CExportError& e) {
+    if (e.Code() != codes::kFileNotFound) {
+      ReportCaughtException("CExporter::ExportFromSqlLegacy");
+    } else {
+      ReportError(e.Description());  // names the missing database file
+    }
+  } catch (...) {
+    ReportCaughtException("CExporter::ExportFromSqlLegacy");
+  }
+  return false;
 }
 
 std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
@@ -111,7 +107,9 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
   if (newLayout) {
     questionnaire.VerifyDataEntryStructures(prepared->workFile, DATABASE_ZUV);
   } else {
-    CDBStructureAdo sourceStructure(m_settings.connectString);
+    // The check reads through the connection the export goes on to use.
+    if (!ConnectSourceForTableCheck()) return nullptr;
+    CDBStructureAdo sourceStructure = CDBStructureAdo::OnSourceDatabase(*m_sourceConnection);
     sourceStructure.m_surveyId = m_settings.surveyId;
     sourceStructure.m_surveyFlag = false;
     if (!sourceStructure.Open(false)) {
@@ -139,10 +137,7 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
   }
 
   ReportInfo("Creating Target Zuv Structure...");
-  CDBStructureAdoAccessor targetStructure(
-      fmt::sprintf(newLayout ? "Provider=Microsoft.ACE.OLEDB.12.0;data source=%s;"
-                             : "Provider=Microsoft.Jet.OLEDB.4.0;data source=%s;",
-                   prepared->workFile));
+  CDBStructureAdo targetStructure = CDBStructureAdo::OnZuvFile(prepared->workFile);
   if (!targetStructure.Open(false)) {
     ReportError(targetStructure.m_errorText);
     return nullptr;
@@ -165,7 +160,7 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
 
 void CExporter::ConnectDatabases(CPreparedExport& prepared, bool newLayout) {
   ReportInfo("Connecting to SQL Database...");
-  m_sourceConnection = ConnectSource();
+  if (!m_sourceConnection) m_sourceConnection = ConnectSource();
   if (!m_sourceConnection) throw CExportError(codes::kPointer, "CExporter", "No source connection");
   if (InterruptionSignal() != 0) throw CExportError(codes::kFail, "CExporter", "Export interrupted");
 
@@ -182,8 +177,8 @@ void CExporter::CopySemiOpenAnswers(CZuvDatabase& target, bool newLayout) {
   const std::string sourceName = CTblSemiOpenOdbc::GetTableName(m_settings.surveyId, newLayout);
   const std::string targetName = CTblSemiOpenOdbc::GetTableName(-1, false);
   std::unique_ptr<CSourceRecordset> source =
-      m_sourceConnection->Execute(fmt::sprintf("SELECT * FROM [%s]", sourceName));
-  constexpr int kCopiedFields = 8;  // positions 1..7 are copied
+      m_sourceConnection->Execute("SELECT * FROM " + Bracketed(sourceName));
+  constexpr int kCopiedFields = static_cast<int>(kSemiOpenColumns.size());  // 1..7 are copied
   if (!source->IsEOF() && source->FieldCount() < kCopiedFields) {
     throw CExportError(codes::kMissingField, "CExporter",
                        fmt::sprintf("The table %s has fewer than %d columns", sourceName,
@@ -192,12 +187,12 @@ void CExporter::CopySemiOpenAnswers(CZuvDatabase& target, bool newLayout) {
   for (; !source->IsEOF(); source->MoveNext()) {
     const long answerCode = CDBStructureAdo::GetFieldValueLong(*source, 0, 0);
     std::unique_ptr<CZuvRecordset> answer = target.OpenRecordset(
-        fmt::sprintf("SELECT * FROM [%s] WHERE CodeReponseSO=%ld", targetName, answerCode));
+        fmt::sprintf("SELECT * FROM [%s] WHERE %s=%ld", targetName, kSemiOpenAnswerColumn, answerCode));
     if (answer->RecordCount() == 0) {
       const long questionCode = CDBStructureAdo::GetFieldValueLong(*source, 1, 0);
-      target.Execute(fmt::sprintf(
-          "INSERT INTO [%s] (CodeReponseSO,CodeQuestion,LibelleSO) VALUES (%ld,%ld,'newcaption')",
-          targetName, answerCode, questionCode));
+      target.Execute(fmt::sprintf("INSERT INTO [%s] (%s,%s,%s) VALUES (%ld,%ld,'newcaption')",
+                                  targetName, kSemiOpenAnswerColumn, kSemiOpenQuestionColumn,
+                                  kSemiOpenCaptionColumn, answerCode, questionCode));
       answer->Requery();
     }
     answer->Edit();
@@ -209,51 +204,6 @@ void CExporter::CopySemiOpenAnswers(CZuvDatabase& target, bool newLayout) {
   }
   // The connection takes one statement at a time.
   source->Close();
-}
-
-void CExporter::ListTableQuestions(CZuvDatabase& target, const CQuestionnaire& questionnaire,
-                                   int32_t highestTableNumber, bool newLayout) {
-  ReportInfo("Listing questions per table...");
-  m_tableQuestions.assign(static_cast<size_t>(std::max<int32_t>(highestTableNumber, 0)), {});
-  const char* typeColumn = newLayout ? ", TypeQuestion" : "";
-  auto readType = [newLayout](const CZuvRecordset& row) -> int16_t {
-    return newLayout ? static_cast<int16_t>(row.GetField("TypeQuestion").ToInt32()) : 0;
-  };
-
-  std::unique_ptr<CZuvRecordset> split = target.OpenRecordset(fmt::sprintf(
-      "SELECT CodeQuestion, AdditionalTables, NbMaxReponse%s FROM [Questionnaire] "
-      "WHERE AdditionalTables <> ''",
-      typeColumn));
-  for (; !split->IsEOF(); split->MoveNext()) {
-    const int32_t code = split->GetField("CodeQuestion").ToInt32();
-    const CValue maxResponses = split->GetField("NbMaxReponse");
-    const std::string additionalTables = split->GetField("AdditionalTables").ToText();
-    const int16_t type = readType(*split);
-    const CQuestion* question = nullptr;
-    if (!questionnaire.FindQuestionById(code, question) || question == nullptr) continue;
-    if (!question->CarriesData()) continue;
-    for (CAdditionalTableToken& token : ParseAdditionalTables(additionalTables)) {
-      // A malformed token naming no listed table is ignored.
-      if (token.tableNumber < 1 || token.tableNumber > highestTableNumber) continue;
-      m_tableQuestions[token.tableNumber - 1].push_back(
-          TableQuestion{std::to_string(code), type, maxResponses, true,
-                        std::move(token.firstDataOrder), std::move(token.lastDataOrder)});
-    }
-  }
-  split->Close();
-
-  for (int32_t t = 1; t <= highestTableNumber; ++t) {
-    std::unique_ptr<CZuvRecordset> whole = target.OpenRecordset(fmt::sprintf(
-        "SELECT CodeQuestion, NbMaxReponse%s FROM [Questionnaire] "
-        "WHERE AdditionalTables = '' AND NroTableReponse = %ld",
-        typeColumn, t));
-    for (; !whole->IsEOF(); whole->MoveNext()) {
-      m_tableQuestions[t - 1].push_back(
-          TableQuestion{std::to_string(whole->GetField("CodeQuestion").ToInt32()),
-                        readType(*whole), whole->GetField("NbMaxReponse"), false, {}, {}});
-    }
-    whole->Close();
-  }
 }
 
 }  // namespace zx

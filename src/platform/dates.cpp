@@ -2,16 +2,9 @@
 
 #include <fmt/format.h>
 
-namespace zx {
+#include "platform/text.hpp"
 
-bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t maxDigits, int& out) {
-  size_t start = pos;
-  out = 0;
-  while (pos < text.size() && pos - start < maxDigits && text[pos] >= '0' && text[pos] <= '9') {
-    out = out * 10 + (text[pos++] - '0');
-  }
-  return pos - start >= minDigits;
-}
+namespace zx {
 
 bool IsCalendarDay(int year, int month, int day) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

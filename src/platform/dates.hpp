@@ -20,10 +20,6 @@ std::optional<CCalendarDate> ParseDayMonthYear(std::string_view text);
 // True when year-month-day names a day of the Gregorian calendar.
 bool IsCalendarDay(int year, int month, int day);
 
-// Reads up to `maxDigits` decimal digits at `pos` into `out`, moving `pos`
-// past them; false when fewer than `minDigits` were there.
-bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t maxDigits, int& out);
-
 // "dd/mm/yyyy" with leading zeros.
 std::string FormatDayMonthYear(const CCalendarDate& date);
 

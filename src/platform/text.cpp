@@ -9,6 +9,15 @@
 
 namespace zx {
 
+bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t maxDigits, int& out) {
+  const size_t start = pos;
+  out = 0;
+  while (pos < text.size() && pos - start < maxDigits && text[pos] >= '0' && text[pos] <= '9') {
+    out = out * 10 + (text[pos++] - '0');
+  }
+  return pos - start >= minDigits;
+}
+
 int32_t LeadingInt(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;

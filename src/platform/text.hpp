@@ -13,6 +13,11 @@ namespace zx {
 // beyond 32 bits saturate at INT32_MIN / INT32_MAX.
 int32_t LeadingInt(std::string_view text);
 
+// Strict digits of fixed-format fields (dates, times): reads up to
+// `maxDigits` decimal digits at `pos` into `out`, advancing `pos`; false when
+// fewer than `minDigits` were there. No blanks, no sign.
+bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t maxDigits, int& out);
+
 // Splits at `separator`, skipping empty tokens.
 std::vector<std::string_view> SplitTokens(std::string_view text, char separator);
 

@@ -1,22 +1,19 @@
 #include "surveylib/db_structure.hpp"
 
 #include <fmt/format.h>
-#include <fmt/printf.h>
 
 #include <algorithm>
 #include <cctype>
 #include <map>
 #include <set>
-#include <stdexcept>
 
 #include "platform/error.hpp"
-#include "platform/odbc/connect_checks.hpp"
-#include "platform/odbc/connection_string.hpp"
 #include "platform/odbc/source.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
 #include "surveylib/interview_fields.hpp"
 #include "surveylib/questionnaire.hpp"
+#include "surveylib/survey_names.hpp"
 
 namespace zx {
 namespace {
@@ -116,8 +113,16 @@ bool CDBStructureVirtual::DeleteAndRecreateResponseStructure(const CQuestionnair
   return CreateResponseTables(questionnaire, legacyLayout);
 }
 
-CDBStructureAdo::CDBStructureAdo(std::string connectionText)
-    : m_connectionText(std::move(connectionText)) {}
+CDBStructureAdo::CDBStructureAdo(std::string zuvPath, CSourceConnection* givenSource)
+    : m_zuvPath(std::move(zuvPath)), m_givenSource(givenSource) {}
+
+CDBStructureAdo CDBStructureAdo::OnZuvFile(std::string zuvPath) {
+  return CDBStructureAdo(std::move(zuvPath), nullptr);
+}
+
+CDBStructureAdo CDBStructureAdo::OnSourceDatabase(CSourceConnection& source) {
+  return CDBStructureAdo({}, &source);
+}
 
 CDBStructureAdo::~CDBStructureAdo() {
   try {
@@ -127,45 +132,19 @@ CDBStructureAdo::~CDBStructureAdo() {
   }
 }
 
-std::optional<std::string> CDBStructureAdo::ZuvPathOf(const std::string& connectionText) {
-  std::vector<ConnectionStringPair> pairs;
-  try {
-    pairs = ParseConnectionString(connectionText);
-  } catch (const std::invalid_argument&) {
-    return std::nullopt;
-  }
-  if (pairs.empty() || Lower(pairs.front().key) != "provider") return std::nullopt;
-  std::optional<std::string> path;
-  for (const ConnectionStringPair& pair : pairs) {
-    if (Lower(pair.key) == "data source") path = pair.value;
-  }
-  if (!path || path->empty()) return std::nullopt;
-  return path;
-}
-
 bool CDBStructureAdo::Open(bool exclusive) {
   Close();
   m_errorText.clear();
-  const std::optional<std::string> path = ZuvPathOf(m_connectionText);
+  if (m_givenSource) {
+    m_source = m_givenSource;
+    return true;
+  }
   try {
-    if (path) {
-      m_engine = std::make_unique<CZuvEngine>();
-      m_database = m_engine->OpenDatabase(*path, exclusive);
-    } else {
-      m_source = ConnectOdbc(m_connectionText, kSourceQueryTimeoutSeconds);
-    }
+    m_engine = std::make_unique<CZuvEngine>();
+    m_database = m_engine->OpenDatabase(m_zuvPath, exclusive);
     return true;
   } catch (const CExportError& e) {
-    if (path) {
-      m_errorText = fmt::format("Cannot open the ZUV file {}: {}", *path, e.Description());
-    } else if (e.Code() == codes::kFileNotFound) {
-      m_errorText = e.Description();  // names the missing database file
-    } else {
-      // Drivers rarely say which database they could not open ("connect
-      // failed"); never the whole string, which may hold a password.
-      m_errorText = fmt::format("Cannot connect to the source database {}: {}",
-                                DatabaseNameForMessages(m_connectionText), e.Description());
-    }
+    m_errorText = fmt::format("Cannot open the ZUV file {}: {}", m_zuvPath, e.Description());
     Close();
     return false;
   }
@@ -174,7 +153,7 @@ bool CDBStructureAdo::Open(bool exclusive) {
 bool CDBStructureAdo::SourceTableExists(const std::string& name) {
   if (name.find(']') != std::string::npos) return false;
   try {
-    auto rs = m_source->Execute("SELECT * FROM [" + name + "] WHERE 1 = 0");
+    auto rs = m_source->Execute("SELECT * FROM " + Bracketed(name) + " WHERE 1 = 0");
     rs->Close();
     return true;
   } catch (const CExportError&) {
@@ -201,11 +180,9 @@ bool CDBStructureAdo::ReadDataStructure(CQuestionnaire& questionnaire) {
   if (highest == 0) return true;  // nothing to read, nothing to require
   std::vector<std::string> required;
   if (m_surveyFlag) {
-    required = {fmt::sprintf("Orvix%04ldData", long{m_surveyId}),
-                fmt::sprintf("Orvix%04ldInterview", long{m_surveyId})};
+    required = {NewLayoutDataTableName(m_surveyId), NewLayoutInterviewTableName(m_surveyId)};
   } else {
-    for (int t = 1; t <= highest; ++t)
-      required.push_back(fmt::sprintf("ORVResponse%ld_%ld", long{m_surveyId}, long{t}));
+    for (int t = 1; t <= highest; ++t) required.push_back(LegacyResponseTableName(m_surveyId, t));
   }
   for (const std::string& name : required) {
     if (SourceTableExists(name)) continue;
@@ -309,7 +286,7 @@ COrvixTableDef* CDBStructureAdo::CreateOrvixTableDef(const std::string& name, in
 }
 
 std::string CDBStructureAdo::GetResponseTableName(int tableNumber) {
-  return fmt::sprintf("ORV Reponse%ld", long{tableNumber});
+  return TargetResponseTableName(tableNumber);
 }
 
 bool CDBStructureAdo::IsExistingTable(const std::string& name) {
@@ -332,7 +309,7 @@ void CDBStructureAdo::Close() {
   }
   m_database.reset();
   m_engine.reset();
-  m_source.reset();
+  m_source = nullptr;
 }
 
 long CDBStructureAdo::GetFieldValueLong(CSourceRecordset& recordset, int fieldIndex,
@@ -349,9 +326,8 @@ long CDBStructureAdo::GetFieldValueLong(CSourceRecordset& recordset, int fieldIn
 }
 
 std::string CTblSemiOpenOdbc::GetTableName(long surveyId, bool newLayout) {
-  if (surveyId == -1) return "ORV SemiOpen";
-  return newLayout ? fmt::sprintf("Orvix%04ldSemiOpen", surveyId)
-                   : fmt::sprintf("ORVSemiOpen%ld", surveyId);
+  if (surveyId == -1) return std::string(kTargetSemiOpenTable);
+  return SourceSemiOpenTableName(surveyId, newLayout);
 }
 
 }  // namespace zx

@@ -3,7 +3,6 @@
 // response tables and checking the source database's tables.
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace zx {
@@ -36,19 +35,21 @@ class CDBStructureVirtual {
   virtual bool CreateResponseTables(const CQuestionnaire& questionnaire, bool legacyLayout) = 0;
 };
 
-// On a ZUV file when the connection text names "data source=PATH", on the
-// source database (ODBC) otherwise.
+// Either on a ZUV file, which it opens itself, or on the source database,
+// through a connection its caller opened and keeps.
 class CDBStructureAdo : public CDBStructureVirtual {
  public:
-  explicit CDBStructureAdo(std::string connectionText);
+  // On the ZUV file at `zuvPath`.
+  static CDBStructureAdo OnZuvFile(std::string zuvPath);
+  // On the source database reached through `source`, which must outlive
+  // this object; nothing here closes it.
+  static CDBStructureAdo OnSourceDatabase(CSourceConnection& source);
   ~CDBStructureAdo() override;
+  CDBStructureAdo(const CDBStructureAdo&) = delete;
+  CDBStructureAdo& operator=(const CDBStructureAdo&) = delete;
 
-  // The ZUV file named by "Provider=...;data source=PATH;" (the value may be
-  // in double quotes); nullopt for any other text, which names a source database.
-  static std::optional<std::string> ZuvPathOf(const std::string& connectionText);
-
-  // Opens the ZUV file (exclusively when asked) or connects to the source
-  // database (`exclusive` ignored). False with m_errorText.
+  // Opens the ZUV file (exclusively when asked); on the source database it
+  // only starts using the caller's connection. False with m_errorText.
   bool Open(bool exclusive);
   // On a source database: checks that it holds the tables of survey
   // m_surveyId for every response table the questionnaire's data use, in the
@@ -64,10 +65,6 @@ class CDBStructureAdo : public CDBStructureVirtual {
   // convert, or the recordset has no such field or no current row.
   static long GetFieldValueLong(CSourceRecordset& recordset, int fieldIndex, long defaultValue);
 
-  int32_t m_surveyId = 0;
-  bool m_surveyFlag = false;  // ReadDataStructure checks the new layout's tables
-
- protected:
   // Drops "ORV Reponse1".."ORV Reponse<highest>" and every other
   // "ORV Reponse<number>" table of the ZUV file.
   bool DeleteResponseStructure(int highestTableNumber) override;
@@ -75,13 +72,21 @@ class CDBStructureAdo : public CDBStructureVirtual {
   // `withOrder`, and a unique index on the keys; nullptr with m_errorText.
   COrvixTableDef* CreateOrvixTableDef(const std::string& name, int keyCount,
                                       bool withOrder) override;
+
+  int32_t m_surveyId = 0;
+  bool m_surveyFlag = false;  // ReadDataStructure checks the new layout's tables
+
+ protected:
   bool CreateResponseTables(const CQuestionnaire& questionnaire, bool legacyLayout) override;
 
  private:
-  std::string m_connectionText;
+  CDBStructureAdo(std::string zuvPath, CSourceConnection* givenSource);
+
+  std::string m_zuvPath;                       // empty on the source database
+  CSourceConnection* m_givenSource = nullptr;  // the caller's, on the source database
   std::unique_ptr<CZuvEngine> m_engine;
-  std::unique_ptr<CZuvDatabase> m_database;     // on a ZUV file
-  std::unique_ptr<CSourceConnection> m_source;  // on the source database
+  std::unique_ptr<CZuvDatabase> m_database;  // while open on a ZUV file
+  CSourceConnection* m_source = nullptr;     // while open on the source database
   std::unique_ptr<COrvixTableDef> m_lastTableDef;
 
   bool RequireZuv(const char* operation);

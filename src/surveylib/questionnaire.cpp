@@ -224,9 +224,6 @@ bool CQuestionnaire::CheckStructure(const std::string& path) {
 }
 
 bool CQuestionnaire::VerifyDataEntryStructures(const std::string& path, DataBaseType type) {
-  static constexpr const char* kSemiOpenColumns[] = {
-      "CodeReponseSO", "CodeQuestion", "LibelleSO",    "CodeRegroupement",
-      "Ordre",         "NbCitations",  "DateCreation", "Auteur"};
   if (type != DATABASE_ZUV) {
     m_errorCode = errors::kUnsupportedType;
     m_errorText = fmt::format("Unsupported database type {} for {}", static_cast<int>(type), path);
@@ -236,14 +233,15 @@ bool CQuestionnaire::VerifyDataEntryStructures(const std::string& path, DataBase
     CZuvEngine engine;
     auto db = engine.OpenDatabase(path);
     std::string problem;
-    if (!db->TableExists("ORV SemiOpen")) {
-      problem = "has no [ORV SemiOpen] table";
+    const std::string table(kTargetSemiOpenTable);
+    if (!db->TableExists(table)) {
+      problem = fmt::format("has no [{}] table", table);
     } else {
-      const auto columns = db->Columns("ORV SemiOpen");
-      for (const char* name : kSemiOpenColumns)
+      const auto columns = db->Columns(table);
+      for (std::string_view name : kSemiOpenColumns)
         if (std::none_of(columns.begin(), columns.end(),
                          [&](const CZuvDatabase::CColumn& c) { return SameName(c.name, name); })) {
-          problem = fmt::format("has no column {} in its [ORV SemiOpen] table", name);
+          problem = fmt::format("has no column {} in its [{}] table", name, table);
           break;
         }
     }

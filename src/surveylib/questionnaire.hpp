@@ -5,29 +5,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "surveylib/survey_names.hpp"
+
 namespace zx {
 
 enum DataBaseType { DATABASE_ZUV = 0 };
-
-// TypeElement codes.
-namespace element_types {
-inline constexpr int16_t kQuestion = 1;
-inline constexpr int16_t kLoop = 2;
-inline constexpr int16_t kTextBlock = 3;
-}  // namespace element_types
-
-// TypeQuestion codes: of a question, its kind of answer; of a loop, what it
-// iterates over.
-namespace question_types {
-inline constexpr int16_t kSingleChoice = 1;
-inline constexpr int16_t kMultipleChoice = 2;
-inline constexpr int16_t kNumeric = 3;
-inline constexpr int16_t kOpen = 4;
-inline constexpr int16_t kDate = 5;
-inline constexpr int16_t kLoopOverAnswers = 2;  // the answers of a multiple choice
-inline constexpr int16_t kLoopOverCount = 3;
-inline constexpr int16_t kNumberedLoop = 4;
-}  // namespace question_types
 
 // m_errorCode values of CQuestionnaire::Read. Up to kLastFailure the model is
 // unusable; above it Read returns false but the model is complete.

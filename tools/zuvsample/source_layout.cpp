@@ -7,6 +7,7 @@
 
 #include "surveylib/interview_fields.hpp"
 #include "surveylib/questionnaire.hpp"
+#include "surveylib/survey_names.hpp"
 
 namespace zx::sample {
 namespace {
@@ -37,14 +38,14 @@ int64_t FieldKey(int32_t code, int32_t dataOrder) {
 }
 
 std::vector<CColumnDef> SemiOpenColumns() {
-  return {{"CodeReponseSO", ColumnType::Integer, true},
-          {"CodeQuestion", ColumnType::Integer, true},
-          {"LibelleSO", ColumnType::Text},
-          {"CodeRegroupement", ColumnType::Integer},
-          {"Ordre", ColumnType::Integer},
-          {"NbCitations", ColumnType::Integer},
-          {"DateCreation", ColumnType::Text},
-          {"Auteur", ColumnType::Text}};
+  static constexpr ColumnType kTypes[] = {
+      ColumnType::Integer, ColumnType::Integer, ColumnType::Text, ColumnType::Integer,
+      ColumnType::Integer, ColumnType::Integer, ColumnType::Text, ColumnType::Text};
+  static_assert(std::size(kTypes) == kSemiOpenColumns.size());
+  std::vector<CColumnDef> columns;
+  for (size_t c = 0; c < kSemiOpenColumns.size(); ++c)
+    columns.push_back({std::string(kSemiOpenColumns[c]), kTypes[c], c < 2});
+  return columns;
 }
 
 }  // namespace
@@ -56,9 +57,9 @@ CSourceLayout::CSourceLayout(CSampleSurvey& survey, const CSampleOptions& option
 }
 
 void CSourceLayout::AddNewLayout() {
-  const std::string prefix = fmt::format("Orvix{:04}", m_options.surveyId);
+  const long surveyId = m_options.surveyId;
   m_dataTable = int(m_tables.size());
-  m_tables.push_back({prefix + "Data",
+  m_tables.push_back({NewLayoutDataTableName(surveyId),
                       {{"InterviewID", ColumnType::Integer, true},
                        {"QuestionID", ColumnType::Integer, true},
                        {"DataOrder", ColumnType::Integer, true},
@@ -71,8 +72,11 @@ void CSourceLayout::AddNewLayout() {
                       -1,
                       {0, 1},
                       false});
-  CTableDef interview{
-      prefix + "Interview", {{"InterviewID", ColumnType::Integer, true}}, 0, {}, false};
+  CTableDef interview{NewLayoutInterviewTableName(surveyId),
+                      {{"InterviewID", ColumnType::Integer, true}},
+                      0,
+                      {},
+                      false};
   // StartInterview, EndInterview and Completed first, then the rest of the map.
   for (int pass = 0; pass < 2; ++pass)
     for (const CInterviewField& f : kInterviewFields) {
@@ -89,16 +93,16 @@ void CSourceLayout::AddNewLayout() {
   m_interviewTable = int(m_tables.size());
   m_tables.push_back(std::move(interview));
   m_newSemiOpen = int(m_tables.size());
-  m_tables.push_back({prefix + "SemiOpen", SemiOpenColumns(), 0, {}, false});
+  m_tables.push_back({SourceSemiOpenTableName(surveyId, true), SemiOpenColumns(), 0, {}, false});
 }
 
 void CSourceLayout::AddLegacyLayout() {
   m_legacySemiOpen = int(m_tables.size());
   m_tables.push_back(
-      {fmt::format("ORVSemiOpen{}", m_options.surveyId), SemiOpenColumns(), 0, {}, false});
+      {SourceSemiOpenTableName(m_options.surveyId, false), SemiOpenColumns(), 0, {}, false});
   m_firstLegacy = int(m_tables.size());
   for (const CResponseTable& rt : m_survey.Tables()) {
-    CTableDef def{fmt::format("ORVResponse{}_{}", m_options.surveyId, rt.number), {}, -1, {}, true};
+    CTableDef def{LegacyResponseTableName(m_options.surveyId, rt.number), {}, -1, {}, true};
     for (int k = 0; k <= rt.depth; ++k) {
       def.columns.push_back({fmt::format("Cle{}", k + 1), ColumnType::Integer, k == 0});
       def.indexColumns.push_back(k);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/text.hpp"
+
 namespace zx {
 
 namespace {
