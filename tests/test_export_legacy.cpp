@@ -322,6 +322,8 @@ TEST(ExportLegacy, SqlServerThroughFreeTds) {
   struct CFault {
     std::vector<std::string> switches;
     std::string message;  // "" for a fault that must not stop the export
+    // The read of the table by default, not the probe for it nor its count.
+    std::string query = "^SELECT \\* FROM \\[ORVResponse7_2\\]$";
   };
   for (const CFault& f : {CFault{{"--error-after", "0"}, deadlock},
                           CFault{{"--error-after", "1499"}, deadlock},
@@ -330,11 +332,11 @@ TEST(ExportLegacy, SqlServerThroughFreeTds) {
                           CFault{{"--error-after", "2500"}, deadlock},
                           CFault{{"--drop-after", "1000"}, "Unexpected EOF from the server"},
                           CFault{{"--drop-after", "1200"}, "Unexpected EOF from the server"},
-                          CFault{{"--warning-after", "1000"}, ""}}) {
-    SCOPED_TRACE(f.switches[0] + " " + f.switches[1]);
-    // The read of the table, not the probe for it ("... WHERE 1 = 0") nor its count.
-    std::vector<std::string> switches = {"--fault-query",
-                                         "^SELECT \\* FROM \\[ORVResponse7_2\\]$"};
+                          CFault{{"--warning-after", "1000"}, ""},
+                          // A failed probe is the server's error, not a missing table.
+                          CFault{{"--error-after", "0"}, deadlock, "WHERE 1 = 0$"}}) {
+    SCOPED_TRACE(f.switches[0] + " " + f.switches[1] + " " + f.query);
+    std::vector<std::string> switches = {"--fault-query", f.query};
     switches.insert(switches.end(), f.switches.begin(), f.switches.end());
     CSqlServer faulty(served, switches);
     const std::string out = f.message.empty() ? dir.file("warned.zuv") : target;

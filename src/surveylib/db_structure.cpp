@@ -8,6 +8,7 @@
 #include <set>
 
 #include "platform/error.hpp"
+#include "platform/sql_identifier.hpp"
 #include "platform/odbc/source.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
@@ -25,15 +26,6 @@ std::string Lower(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
-}
-
-std::string QuoteIdentifier(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    out += c;
-    if (c == '"') out += '"';
-  }
-  return out + '"';
 }
 
 // "ORV Reponse<digits>", as SQLite compares table names (ignoring ASCII case).
@@ -156,8 +148,11 @@ bool CDBStructureAdo::SourceTableExists(const std::string& name) {
     auto rs = m_source->Execute("SELECT * FROM " + Bracketed(name) + " WHERE 1 = 0");
     rs->Close();
     return true;
-  } catch (const CExportError&) {
-    return false;
+  } catch (const CExportError& e) {
+    // Anything but a missing table (a deadlock, a lost connection) is the
+    // server's failure to report, not an answer.
+    if (e.IsTableNotFound()) return false;
+    throw;
   }
 }
 
@@ -185,7 +180,12 @@ bool CDBStructureAdo::ReadDataStructure(CQuestionnaire& questionnaire) {
     for (int t = 1; t <= highest; ++t) required.push_back(LegacyResponseTableName(m_surveyId, t));
   }
   for (const std::string& name : required) {
-    if (SourceTableExists(name)) continue;
+    try {
+      if (SourceTableExists(name)) continue;
+    } catch (const CExportError& e) {
+      questionnaire.m_errorText = e.Description();
+      return false;
+    }
     questionnaire.m_errorText = fmt::format(
         "The source database has no table {} for survey {} (its questionnaire uses "
         "response tables 1 to {})",
@@ -292,10 +292,9 @@ std::string CDBStructureAdo::GetResponseTableName(int tableNumber) {
 bool CDBStructureAdo::IsExistingTable(const std::string& name) {
   try {
     if (m_database) return m_database->TableExists(name);
+    if (m_source) return SourceTableExists(name);
   } catch (const CExportError&) {
-    return false;
   }
-  if (m_source) return SourceTableExists(name);
   return false;
 }
 
