@@ -31,7 +31,8 @@ void BM_ReadLegacyTables(benchmark::State& state) {
   for (auto _ : state) {
     auto connection = zx::ConnectOdbc(connect, 300);
     for (int t = 1; t <= tables; ++t) {
-      auto recordset = connection->Execute(fmt::format("SELECT * FROM [ORVResponse{}_{}]", survey, t));
+      auto recordset =
+          connection->Execute(fmt::format("SELECT * FROM [ORVResponse{}_{}]", survey, t));
       const int fields = recordset->FieldCount();
       std::vector<zx::CValue> row;
       for (; !recordset->IsEOF(); recordset->MoveNext()) {

@@ -12,10 +12,10 @@
 #include "platform/zuv/engine.hpp"
 #include "support/legacy_check.hpp"
 #include "support/process.hpp"
-#include "support/temp_dir.hpp"
 #include "support/recording_reporter.hpp"
 #include "support/sql_server.hpp"
 #include "support/sqlite_values.hpp"
+#include "support/temp_dir.hpp"
 
 namespace zx::test {
 namespace {
@@ -136,24 +136,23 @@ TEST(ExportLegacy, CopiesEveryRowAndReportsEachStage) {
 
   // Compacted in place; no work copy or temporary file left beside it.
   EXPECT_EQ(QueryText(target, "PRAGMA freelist_count"), "0");
-  EXPECT_THAT(DirectoryFiles(dir),
-              ElementsAreArray({"source.db", "survey.zuv", "target.zuv"}));
+  EXPECT_THAT(DirectoryFiles(dir), ElementsAreArray({"source.db", "survey.zuv", "target.zuv"}));
 
   // Every semi-open answer of the survey, with its caption.
   const CTableRows semiOpens = ReadTable(sourceDb, "ORVSemiOpen7");
   ASSERT_FALSE(semiOpens.rows.empty());
   for (const auto& row : semiOpens.rows) {
-    EXPECT_EQ(QueryText(target, "SELECT LibelleSO FROM \"ORV SemiOpen\" WHERE CodeReponseSO = " +
-                                    *row[0]),
+    EXPECT_EQ(QueryText(target,
+                        "SELECT LibelleSO FROM \"ORV SemiOpen\" WHERE CodeReponseSO = " + *row[0]),
               row[2].value_or("NULL"));
   }
 }
 
 TEST(ExportLegacy, FiltersTableOneAndKeepsOnlyItsInterviewsElsewhere) {
   CTempDir dir;
-  MakeLegacySample(dir.path(), {"--interviews", "300", "--tables", "2", "--loops", "1",
-                                "--questions", "12", "--complete-share", "0.6",
-                                "--start-date", "2014-01-01", "--days", "200"});
+  MakeLegacySample(dir.path(),
+                   {"--interviews", "300", "--tables", "2", "--loops", "1", "--questions", "12",
+                    "--complete-share", "0.6", "--start-date", "2014-01-01", "--days", "200"});
   const std::string sourceDb = dir.file("source.db");
   const CTableRows first = ReadTable(sourceDb, "ORVResponse7_1");
   const int key = first.Column("Cle1"), completed = first.Column("Completed"),
@@ -192,8 +191,7 @@ TEST(ExportLegacy, FiltersTableOneAndKeepsOnlyItsInterviewsElsewhere) {
     SCOPED_TRACE("both date bounds, no completion filter");
     CRun run = Export(dir, dir.file("dates.zuv"), "", "01/02/2014", "1/5/2014");
     ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
-    ExpectLegacyExport(sourceDb, dir.file("dates.zuv"), kSurvey,
-                       accepted([&](const auto& row) {
+    ExpectLegacyExport(sourceDb, dir.file("dates.zuv"), kSurvey, accepted([&](const auto& row) {
                          return startText(row) > "2014-02-01 00:00:00" &&
                                 startText(row) < "2014-05-01 00:00:00";
                        }));
@@ -208,17 +206,16 @@ TEST(ExportLegacy, SurveyWithoutInterviews) {
   EXPECT_THAT(run.infos, ::testing::Contains("The total number of rows is 0"));
   EXPECT_THAT(run.infos, ::testing::Contains("[Write Thread] Table number 2 Written"));
   // Empty tables: only the opening line on the read side, no percentage.
-  EXPECT_THAT(Filter(run.infos, true),
-              ElementsAreArray({"[Read Thread] Opening SQL Table...",
-                                "[Read Thread] Opening SQL Table..."}));
+  EXPECT_THAT(Filter(run.infos, true), ElementsAreArray({"[Read Thread] Opening SQL Table...",
+                                                         "[Read Thread] Opening SQL Table..."}));
   EXPECT_THAT(run.percents, ::testing::IsEmpty());
   EXPECT_EQ(QueryText(dir.file("target.zuv"), "SELECT COUNT(*) FROM \"ORV Reponse1\""), "0");
 }
 
 TEST(ExportLegacy, IdleRecoveryResumesAtTheFailedRow) {
   CTempDir dir;
-  MakeLegacySample(dir.path(), {"--interviews", "2500", "--tables", "2", "--loops", "0",
-                                "--questions", "8"});
+  MakeLegacySample(dir.path(),
+                   {"--interviews", "2500", "--tables", "2", "--loops", "0", "--questions", "8"});
   const std::string sourceDb = dir.file("source.db");
   {
     SCOPED_TRACE("one exhaustion mid-batch");
@@ -267,7 +264,7 @@ TEST(ExportLegacy, WriteFailureLeavesAnExistingTargetUntouched) {
   int updates = 0;
   CFaultHook hook([&](std::string_view operation, std::string_view table) -> uint32_t {
     return operation == "Update" && table == "ORV Reponse2" && ++updates == 5 ? codes::kEngineError
-                                                                             : 0;
+                                                                              : 0;
   });
   CRun run = Export(dir, target);
   EXPECT_EQ(run.result, 1);
@@ -275,7 +272,8 @@ TEST(ExportLegacy, WriteFailureLeavesAnExistingTargetUntouched) {
   EXPECT_EQ(run.errors[0], "Error while trying to write data in the target Zuv file.");
   EXPECT_THAT(run.errors[1], StartsWith("Error at CExporter::ExportFromSqlLegacy\n"));
   EXPECT_THAT(run.infos, ::testing::Contains("[Write Thread] Table number 1 Written"));
-  EXPECT_THAT(run.infos, ::testing::Not(::testing::Contains("[Write Thread] Table number 2 Written")));
+  EXPECT_THAT(run.infos,
+              ::testing::Not(::testing::Contains("[Write Thread] Table number 2 Written")));
   EXPECT_THAT(run.infos, ::testing::Not(::testing::Contains("Recompacting Zuv File...")));
   EXPECT_EQ(ReadFileBytes(target), before);
   EXPECT_THAT(DirectoryFiles(dir), ElementsAreArray({"source.db", "survey.zuv", "target.zuv"}));
@@ -287,9 +285,9 @@ TEST(ExportLegacy, WriteFailureLeavesAnExistingTargetUntouched) {
 TEST(ExportLegacy, SqlServerThroughFreeTds) {
   CTempDir dir;
   // Table 2 holds only numbers, one row per interview: read in blocks of 1000.
-  MakeLegacySample(dir.path(), {"--interviews", "2500", "--tables", "3", "--loops", "1",
-                                "--questions", "12", "--open-share", "0", "--sql-script",
-                                dir.file("source.sql")});
+  MakeLegacySample(dir.path(),
+                   {"--interviews", "2500", "--tables", "3", "--loops", "1", "--questions", "12",
+                    "--open-share", "0", "--sql-script", dir.file("source.sql")});
   const std::string served = dir.file("server.db");
   CSqlServer(served).RunScript(dir.file("source.sql"));
   {
@@ -302,8 +300,8 @@ TEST(ExportLegacy, SqlServerThroughFreeTds) {
                            CCase{"INCOMPLETE", "", "1/5/2014"}}) {
       SCOPED_TRACE(c.completion + " " + c.min + " " + c.max);
       ASSERT_EQ(Export(dir, dir.file("sqlite.zuv"), c.completion, c.min, c.max).result, 0);
-      CRun run = Export(dir, dir.file("server.zuv"), c.completion, c.min, c.max,
-                        server.ConnectString());
+      CRun run =
+          Export(dir, dir.file("server.zuv"), c.completion, c.min, c.max, server.ConnectString());
       ASSERT_EQ(run.result, 0) << ::testing::PrintToString(run.errors);
       if (c.completion.empty()) {
         ExpectLegacyExport(dir.file("source.db"), dir.file("server.zuv"), kSurvey);
@@ -325,16 +323,15 @@ TEST(ExportLegacy, SqlServerThroughFreeTds) {
     // The read of the table by default, not the probe for it nor its count.
     std::string query = "^SELECT \\* FROM \\[ORVResponse7_2\\]$";
   };
-  for (const CFault& f : {CFault{{"--error-after", "0"}, deadlock},
-                          CFault{{"--error-after", "1499"}, deadlock},
-                          CFault{{"--error-after", "1000"}, deadlock},
-                          CFault{{"--error-after", "2499"}, deadlock},
-                          CFault{{"--error-after", "2500"}, deadlock},
-                          CFault{{"--drop-after", "1000"}, "Unexpected EOF from the server"},
-                          CFault{{"--drop-after", "1200"}, "Unexpected EOF from the server"},
-                          CFault{{"--warning-after", "1000"}, ""},
-                          // A failed probe is the server's error, not a missing table.
-                          CFault{{"--error-after", "0"}, deadlock, "WHERE 1 = 0$"}}) {
+  for (const CFault& f :
+       {CFault{{"--error-after", "0"}, deadlock}, CFault{{"--error-after", "1499"}, deadlock},
+        CFault{{"--error-after", "1000"}, deadlock}, CFault{{"--error-after", "2499"}, deadlock},
+        CFault{{"--error-after", "2500"}, deadlock},
+        CFault{{"--drop-after", "1000"}, "Unexpected EOF from the server"},
+        CFault{{"--drop-after", "1200"}, "Unexpected EOF from the server"},
+        CFault{{"--warning-after", "1000"}, ""},
+        // A failed probe is the server's error, not a missing table.
+        CFault{{"--error-after", "0"}, deadlock, "WHERE 1 = 0$"}}) {
     SCOPED_TRACE(f.switches[0] + " " + f.switches[1] + " " + f.query);
     std::vector<std::string> switches = {"--fault-query", f.query};
     switches.insert(switches.end(), f.switches.begin(), f.switches.end());
@@ -357,11 +354,10 @@ TEST(ExportLegacy, BinaryRunExitsZeroAndTimesTheExport) {
   CTempDir dir;
   MakeLegacySample(dir.path(), {"--interviews", "100", "--tables", "2"});
   const std::string target = dir.file("out.zuv");
-  CProcessResult run = RunProcess(
-      ZUVEXPORT_BIN,
-      {"--source", dir.file("survey.zuv"), "--format", "LEGACY", "--connectstring",
-       SqliteOdbcConnect(dir.file("source.db")), "--id", "7", "--target", target, "--endpause",
-       "UNPAUSE"});
+  CProcessResult run =
+      RunProcess(ZUVEXPORT_BIN, {"--source", dir.file("survey.zuv"), "--format", "LEGACY",
+                                 "--connectstring", SqliteOdbcConnect(dir.file("source.db")),
+                                 "--id", "7", "--target", target, "--endpause", "UNPAUSE"});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_THAT(run.out, HasSubstr("Info: Recompacting Zuv File...\n"));
   EXPECT_THAT(run.out, ::testing::ContainsRegex("The export took [0-9]+ ms\n$"));

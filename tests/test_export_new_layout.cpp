@@ -43,7 +43,8 @@ class NewLayoutExport : public ::testing::Test {
     const std::string command =
         std::string(ZUVSAMPLE_BIN) + " --out-dir " + s_dir->path() +
         " --survey-id 12 --interviews 150 --questions 26 --loops 2 --nested-loops 1 --tables 3"
-        " --split-share 0.5 --orphan-table --sparse-ids --null-share 0.1 --layout new --sql-script " +
+        " --split-share 0.5 --orphan-table --sparse-ids --null-share 0.1 --layout new "
+        "--sql-script " +
         s_dir->file("source.sql") + " > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }

@@ -12,8 +12,8 @@
 #include "platform/zuv/engine.hpp"
 #include "support/legacy_check.hpp"
 #include "support/process.hpp"
-#include "support/temp_dir.hpp"
 #include "support/recording_reporter.hpp"
+#include "support/temp_dir.hpp"
 
 namespace zx::test {
 namespace {
@@ -50,8 +50,7 @@ class CFailingRecordset : public CSourceRecordset {
 
 class CFailingSource : public CSourceConnection {
  public:
-  CFailingSource(std::unique_ptr<CSourceConnection> real, std::string table, int rows,
-                 bool foreign)
+  CFailingSource(std::unique_ptr<CSourceConnection> real, std::string table, int rows, bool foreign)
       : m_real(std::move(real)), m_table(std::move(table)), m_rows(rows), m_foreign(foreign) {}
   std::unique_ptr<CSourceRecordset> Execute(const std::string& sql) override {
     auto result = m_real->Execute(sql);
@@ -101,8 +100,8 @@ struct CFaultHook {
 
 TEST(ExportPipeline, ReaderFailureEndsTheExportWithItsReport) {
   CTempDir dir;
-  MakeLegacySample(dir.path(), {"--interviews", "2500", "--tables", "2", "--loops", "0",
-                                "--questions", "6"});
+  MakeLegacySample(dir.path(),
+                   {"--interviews", "2500", "--tables", "2", "--loops", "0", "--questions", "6"});
   {
     SCOPED_TRACE("source error in the middle of the second table");
     CRun run = Export(dir, dir.file("a.zuv"), Failing("ORVResponse7_2", 1500));
@@ -124,11 +123,13 @@ TEST(ExportPipeline, ReaderFailureEndsTheExportWithItsReport) {
   }
   {
     SCOPED_TRACE("the source cannot be reached at all");
-    CRun run = Export(dir, dir.file("c.zuv"), [](const std::string&) -> std::unique_ptr<CSourceConnection> {
-      throw CExportError(codes::kFail, "ODBC", "[08001] no server");
-    });
+    CRun run = Export(dir, dir.file("c.zuv"),
+                      [](const std::string&) -> std::unique_ptr<CSourceConnection> {
+                        throw CExportError(codes::kFail, "ODBC", "[08001] no server");
+                      });
     EXPECT_EQ(run.result, 1);
-    EXPECT_THAT(run.errors, ElementsAre("Error at CExporter::ExportFromSqlLegacy\nODBC : [08001] no server"));
+    EXPECT_THAT(run.errors,
+                ElementsAre("Error at CExporter::ExportFromSqlLegacy\nODBC : [08001] no server"));
   }
   std::vector<std::string> left;
   for (const auto& entry : fs::directory_iterator(dir.path())) {
@@ -165,9 +166,8 @@ TEST(ExportPipeline, WriterFailureWakesAReaderWaitingForFreeBatches) {
                                 "--questions", "3", "--split-share", "0"});
   std::atomic<int> updates = 0;
   CFaultHook hook([&](std::string_view operation, std::string_view table) -> uint32_t {
-    return operation == "Update" && table == "ORV Reponse1" && ++updates == 1
-               ? codes::kEngineError
-               : 0;
+    return operation == "Update" && table == "ORV Reponse1" && ++updates == 1 ? codes::kEngineError
+                                                                              : 0;
   });
   CRun run = Export(dir, dir.file("t.zuv"), nullptr);
   EXPECT_EQ(run.result, 1);

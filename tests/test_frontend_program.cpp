@@ -170,8 +170,7 @@ TEST(FrontendProgram, ParameterErrorsPauseAndFail) {
     EXPECT_EQ(shown, kPause.substr(0, kPause.size() - 1));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     siginfo_t info{};
-    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child.Pid()), &info, WEXITED | WNOHANG | WNOWAIT),
-              0);
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child.Pid()), &info, WEXITED | WNOHANG | WNOWAIT), 0);
     EXPECT_EQ(info.si_pid, 0) << "the pause did not wait for a key";
     ASSERT_EQ(write(master.fd, "x", 1), 1);
     auto r = child.Wait();
@@ -268,8 +267,9 @@ TEST(FrontendProgram, RejectedValuesPrintTheUsageLine) {
     const std::string target = dir.file("kept.zuv");
     { std::ofstream(target) << "previous export"; }
     std::vector<std::string> args = Required(dir);
-    args[5] = "Provider=SQLOLEDB.1;Data Source=db01\\SURVEYS;Initial Catalog=Panel;"
-              "User ID=exporter;Password=Pa55word;Integrated Security=SSPI";
+    args[5] =
+        "Provider=SQLOLEDB.1;Data Source=db01\\SURVEYS;Initial Catalog=Panel;"
+        "User ID=exporter;Password=Pa55word;Integrated Security=SSPI";
     args[9] = target;
     auto r = RunExporter(
         With(args, {"--progress", "BOOST_MQ", "--pipe", queue, "--endpause", "UNPAUSE"}));

@@ -261,12 +261,14 @@ TEST(PlatformOdbc, DriverErrorsCarryTheDriverText) {
     }
     // Braced values and keys in any case are read as the driver manager reads them.
     const std::string braced = dir.file("a;b}.db");
-    const CExportError error =
-        ErrorOf([&] { ConnectOdbc("driver={SQLite3};DATABASE={" + std::string(dir.file("a;b}}.db")) +
-                                  "};PWD=secret", 300); });
+    const CExportError error = ErrorOf([&] {
+      ConnectOdbc(
+          "driver={SQLite3};DATABASE={" + std::string(dir.file("a;b}}.db")) + "};PWD=secret", 300);
+    });
     EXPECT_EQ(error.Description(), "The source database '" + braced + "' does not exist");
     // A folder is not a database: the driver's reason comes through.
-    const CExportError folder = ErrorOf([&] { ConnectOdbc("Driver=SQLite3;Database=" + dir.path(), 300); });
+    const CExportError folder =
+        ErrorOf([&] { ConnectOdbc("Driver=SQLite3;Database=" + dir.path(), 300); });
     EXPECT_EQ(folder.Description(), "[HY000] connect failed");
     EXPECT_EQ(DatabaseNameForMessages("Driver=SQLite3;Database=" + dir.path()),
               "'" + dir.path() + "'");
@@ -313,7 +315,9 @@ TEST(PlatformOdbc, SqlServerWireTypes) {
   connection->Execute(
       "INSERT INTO [dbo].[Types] VALUES (1, -2147483648, -32768, 255, 9007199254740993, 1,"
       " -1.25e+300, 0.5, '2014-12-31T23:59:58.997', '2014-12-31T23:59:58.123', 123456.789,"
-      " N'Données été', N'" + longText + "', 'café', 'a1b2c3d4-0000-4000-a000-123456789abc'),"
+      " N'Données été', N'" +
+      longText +
+      "', 'café', 'a1b2c3d4-0000-4000-a000-123456789abc'),"
       " (2, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
   const auto rows = ReadAll(*connection, "SELECT * FROM [Types] ORDER BY [id]");
   ASSERT_EQ(rows.size(), 2u);
@@ -454,16 +458,25 @@ TEST(PlatformOdbc, OneOpenStatementPerConnection) {
 TEST(PlatformOdbc, SqliteTextsTypedByTheirDeclaredKind) {
   const std::optional<int64_t> none;
   const std::pair<const char*, std::optional<int64_t>> integers[] = {
-      {"0", 0},        {"-5", -5},  {"9223372036854775807", INT64_MAX},
-      {"-9223372036854775808", INT64_MIN}, {"9223372036854775808", none},
-      {"007", none},   {"", none},  {"-", none}, {"+1", none}, {" 1", none}, {"1.0", none},
+      {"0", 0},
+      {"-5", -5},
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"9223372036854775808", none},
+      {"007", none},
+      {"", none},
+      {"-", none},
+      {"+1", none},
+      {" 1", none},
+      {"1.0", none},
   };
-  for (const auto& [text, expected] : integers) EXPECT_EQ(ParseSqliteInteger(text), expected) << text;
+  for (const auto& [text, expected] : integers)
+    EXPECT_EQ(ParseSqliteInteger(text), expected) << text;
 
   const std::optional<double> noReal;
   const std::pair<const char*, std::optional<double>> reals[] = {
-      {"0.5", 0.5}, {"-2.25", -2.25}, {"1.0e+300", 1e300}, {"1e5", 1e5},
-      {"12", noReal}, {".5", noReal}, {"1.5x", noReal}, {"inf", noReal}, {"", noReal},
+      {"0.5", 0.5},   {"-2.25", -2.25}, {"1.0e+300", 1e300}, {"1e5", 1e5}, {"12", noReal},
+      {".5", noReal}, {"1.5x", noReal}, {"inf", noReal},     {"", noReal},
   };
   for (const auto& [text, expected] : reals) EXPECT_EQ(ParseSqliteReal(text), expected) << text;
 
@@ -474,9 +487,12 @@ TEST(PlatformOdbc, SqliteTextsTypedByTheirDeclaredKind) {
       {"2014-12-31T08:05", MakeDateTime(2014, 12, 31, 8, 5, 0)},
       {"2016-02-29 08:05:06.5", MakeDateTime(2016, 2, 29, 8, 5, 6, 500000000)},
       {"2016-02-29 08:05:06.123456789", MakeDateTime(2016, 2, 29, 8, 5, 6, 123456789)},
-      {"2014-02-29", noDate},          {"2014-12-31 24:00", noDate},
-      {"2014-12-31 08:05:06.", noDate}, {"2014-12-31 08:05:06.1234567890", noDate},
-      {"2014-1-31", noDate},           {"2014-12-31x", noDate},
+      {"2014-02-29", noDate},
+      {"2014-12-31 24:00", noDate},
+      {"2014-12-31 08:05:06.", noDate},
+      {"2014-12-31 08:05:06.1234567890", noDate},
+      {"2014-1-31", noDate},
+      {"2014-12-31x", noDate},
       {"2014-12-31 08:5", noDate},
   };
   for (const auto& [text, expected] : dates) EXPECT_EQ(ParseSqliteDateTime(text), expected) << text;
@@ -502,7 +518,8 @@ TEST(PlatformOdbc, SqliteTextsTypedByTheirDeclaredKind) {
       {CKind::Untyped, "-7", CValue::FromInt32(-7)},
       {CKind::Untyped, "abc", CValue::FromText("abc")},
   };
-  for (const CCase& c : values) EXPECT_EQ(ValueFromSqliteText(c.kind, c.text), c.expected) << c.text;
+  for (const CCase& c : values)
+    EXPECT_EQ(ValueFromSqliteText(c.kind, c.text), c.expected) << c.text;
 
   for (const char* untyped : {"varchar", "INTEGER", "datetime", "REAL", ""}) {
     EXPECT_TRUE(IsUntypedSqliteColumn(untyped)) << untyped;

@@ -35,7 +35,8 @@ TEST(PlatformSourceToZuv, EveryTypeArrivesAsStored) {
     for (; !read->IsEOF(); read->MoveNext()) {
       written->AddNew();
       for (int k = 0; k < read->FieldCount(); ++k) {
-        if (!read->FieldValue(k).IsNull()) written->SetField(read->FieldName(k), read->FieldValue(k));
+        if (!read->FieldValue(k).IsNull())
+          written->SetField(read->FieldName(k), read->FieldValue(k));
       }
       written->Update();
     }
@@ -47,8 +48,9 @@ TEST(PlatformSourceToZuv, EveryTypeArrivesAsStored) {
       "SELECT quote(id), quote(i), quote(s), quote(b), quote(r), quote(tx), quote(dt), quote(bl),"
       " quote(bt) FROM t ORDER BY id";
   EXPECT_EQ(test::QueryRows(target, dump), test::QueryRows(source, dump));
-  EXPECT_EQ(test::QueryText(target, "SELECT typeof(dt) || typeof(b) || typeof(bl) FROM t WHERE id = 1"),
-            "textintegerblob");
+  EXPECT_EQ(
+      test::QueryText(target, "SELECT typeof(dt) || typeof(b) || typeof(bl) FROM t WHERE id = 1"),
+      "textintegerblob");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The queue and pipe reporters against real readers in another process
 // (zuvwatch), and against readers that are missing, full or gone.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -257,10 +257,18 @@ TEST(PipeReporter, ExportOutlivesStalledAndLostReaders) {
   int run = 0;
   auto exportWith = [&](const test::CProcessOptions& options, std::vector<std::string> extra) {
     const std::string target = dir.file("t" + std::to_string(++run) + ".zuv");
-    std::vector<std::string> args = {
-        "--source", dir.file("survey.zuv"), "--format", "LEGACY", "--connectstring",
-        test::SqliteOdbcConnect(dir.file("source.db")), "--id", "7", "--target", target,
-        "--endpause", "UNPAUSE"};
+    std::vector<std::string> args = {"--source",
+                                     dir.file("survey.zuv"),
+                                     "--format",
+                                     "LEGACY",
+                                     "--connectstring",
+                                     test::SqliteOdbcConnect(dir.file("source.db")),
+                                     "--id",
+                                     "7",
+                                     "--target",
+                                     target,
+                                     "--endpause",
+                                     "UNPAUSE"};
     args.insert(args.end(), extra.begin(), extra.end());
     auto r = test::RunProcess(ZUVEXPORT_BIN, args, options);
     EXPECT_FALSE(r.killedAtLimit);

@@ -40,10 +40,9 @@ class CExporter {
  public:
   // The ten option texts in order. Throws std::invalid_argument for a rejected
   // format, progress mode or date ("Invalid Sql Format", ...).
-  CExporter(std::string source, std::string format, std::string connectString,
-            std::string surveyId, std::string target, std::string progressMode,
-            std::string pipeName, std::string completion, std::string minStartDate,
-            std::string maxStartDate);
+  CExporter(std::string source, std::string format, std::string connectString, std::string surveyId,
+            std::string target, std::string progressMode, std::string pipeName,
+            std::string completion, std::string minStartDate, std::string maxStartDate);
   ~CExporter();
   CExporter(const CExporter&) = delete;
   CExporter& operator=(const CExporter&) = delete;

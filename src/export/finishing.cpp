@@ -14,12 +14,13 @@ namespace zx {
 void ReplaceTargetFile(const std::string& finished, const std::string& target,
                        const std::function<void(const std::string&)>& removed) {
   // The last point at which a stop request leaves the previous target as it was.
-  if (InterruptionSignal() != 0) throw CExportError(codes::kFail, "CExporter", "Export interrupted");
+  if (InterruptionSignal() != 0)
+    throw CExportError(codes::kFail, "CExporter", "Export interrupted");
   const std::vector<std::string> sideFiles = SideFiles(target);
   if (!sideFiles.empty()) {
     RemoveFiles(sideFiles);
-    removed(fmt::format("Removed the previous target's side files: {}",
-                        fmt::join(sideFiles, ", ")));
+    removed(
+        fmt::format("Removed the previous target's side files: {}", fmt::join(sideFiles, ", ")));
   }
   ReplaceFileAtomically(finished, target);
 }

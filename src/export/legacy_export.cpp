@@ -148,8 +148,8 @@ int CExporter::ExportFromSqlLegacy() {
       count->Close();
     }
     ReportInfo(fmt::sprintf("The total number of rows is %d", totalRows));
-    m_totalRowCount = static_cast<int32_t>(
-        std::min<int64_t>(totalRows, std::numeric_limits<int32_t>::max()));
+    m_totalRowCount =
+        static_cast<int32_t>(std::min<int64_t>(totalRows, std::numeric_limits<int32_t>::max()));
 
     const CPipelineReports reports{[this](const std::string& m) { ReportInfo(m); },
                                    [this](int percent) { ReportProgress(percent); }};

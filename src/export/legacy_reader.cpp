@@ -14,7 +14,7 @@ namespace zx {
 namespace {
 
 struct CColumnMapping {
-  std::vector<int> carriedFields;  // source field positions, in field order
+  std::vector<int> carriedFields;        // source field positions, in field order
   std::vector<std::string> targetNames;  // one per carried field
 };
 

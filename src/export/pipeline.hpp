@@ -156,9 +156,9 @@ struct CPipelineReports {
 // Returns false when the hand-over was cancelled (the reader failed and has
 // reported why). Thread: the writer.
 template <class Content, class Writer>
-bool WriteTables(SlotVector<Content>& slots, int32_t tableCount,
-                 CCancellableSemaphore& freeBatches, CCancellableSemaphore& readyBatches,
-                 int64_t totalRows, const CPipelineReports& reports, Writer& writer) {
+bool WriteTables(SlotVector<Content>& slots, int32_t tableCount, CCancellableSemaphore& freeBatches,
+                 CCancellableSemaphore& readyBatches, int64_t totalRows,
+                 const CPipelineReports& reports, Writer& writer) {
   int64_t rowsDoneBefore = 0;
   for (int32_t t = 0; t < tableCount; ++t) {
     TableSlot<Content>& slot = *slots[t];
@@ -191,8 +191,7 @@ bool WriteTables(SlotVector<Content>& slots, int32_t tableCount,
     // Gives back the signal that belongs to the next table (or the end).
     readyBatches.Release();
     writer.Close(t + 1);
-    reports.info(std::string("[Write Thread] Table number ") + std::to_string(t + 1) +
-                 " Written");
+    reports.info(std::string("[Write Thread] Table number ") + std::to_string(t + 1) + " Written");
   }
   return true;
 }

@@ -71,8 +71,8 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
     const std::vector<std::string> leftovers = ExportLeftovers(target);
     if (!leftovers.empty()) {
       RemoveFiles(leftovers);
-      ReportInfo(fmt::format("Removed files left by an earlier export: {}",
-                             fmt::join(leftovers, ", ")));
+      ReportInfo(
+          fmt::format("Removed files left by an earlier export: {}", fmt::join(leftovers, ", ")));
     }
   } catch (const CExportError& error) {
     ReportError(error.Description());
@@ -162,7 +162,8 @@ void CExporter::ConnectDatabases(CPreparedExport& prepared, bool newLayout) {
   ReportInfo("Connecting to SQL Database...");
   if (!m_sourceConnection) m_sourceConnection = ConnectSource();
   if (!m_sourceConnection) throw CExportError(codes::kPointer, "CExporter", "No source connection");
-  if (InterruptionSignal() != 0) throw CExportError(codes::kFail, "CExporter", "Export interrupted");
+  if (InterruptionSignal() != 0)
+    throw CExportError(codes::kFail, "CExporter", "Export interrupted");
 
   ReportInfo("Connecting to Zuv File Database Engine...");
   prepared.engine = std::make_unique<CZuvEngine>();
@@ -180,14 +181,14 @@ void CExporter::CopySemiOpenAnswers(CZuvDatabase& target, bool newLayout) {
       m_sourceConnection->Execute("SELECT * FROM " + Bracketed(sourceName));
   constexpr int kCopiedFields = static_cast<int>(kSemiOpenColumns.size());  // 1..7 are copied
   if (!source->IsEOF() && source->FieldCount() < kCopiedFields) {
-    throw CExportError(codes::kMissingField, "CExporter",
-                       fmt::sprintf("The table %s has fewer than %d columns", sourceName,
-                                    kCopiedFields));
+    throw CExportError(
+        codes::kMissingField, "CExporter",
+        fmt::sprintf("The table %s has fewer than %d columns", sourceName, kCopiedFields));
   }
   for (; !source->IsEOF(); source->MoveNext()) {
     const long answerCode = CDBStructureAdo::GetFieldValueLong(*source, 0, 0);
-    std::unique_ptr<CZuvRecordset> answer = target.OpenRecordset(
-        fmt::sprintf("SELECT * FROM [%s] WHERE %s=%ld", targetName, kSemiOpenAnswerColumn, answerCode));
+    std::unique_ptr<CZuvRecordset> answer = target.OpenRecordset(fmt::sprintf(
+        "SELECT * FROM [%s] WHERE %s=%ld", targetName, kSemiOpenAnswerColumn, answerCode));
     if (answer->RecordCount() == 0) {
       const long questionCode = CDBStructureAdo::GetFieldValueLong(*source, 1, 0);
       target.Execute(fmt::sprintf("INSERT INTO [%s] (%s,%s,%s) VALUES (%ld,%ld,'newcaption')",

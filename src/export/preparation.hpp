@@ -29,8 +29,8 @@ class CTemporaryFiles {
 struct CPreparedExport {
   std::unique_ptr<CTargetLock> lock;  // first: held until the temporary files are gone
   CTemporaryFiles temporaryFiles;     // goes after the database that uses them
-  std::string workFile;            // copy of the source that receives every write
-  std::string compactedFile;       // "<target>.tmp"
+  std::string workFile;               // copy of the source that receives every write
+  std::string compactedFile;          // "<target>.tmp"
   std::unique_ptr<CQuestionnaire> questionnaire;
   int32_t highestTableNumber = 0;
   std::unique_ptr<CZuvEngine> engine;

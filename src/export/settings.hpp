@@ -45,9 +45,9 @@ const std::optional<CCalendarDate>& CheckedStartBound(const std::optional<CCalen
 
 // One question (or one DataOrder range of it) stored in one response table.
 struct TableQuestion {
-  std::string code;            // CodeQuestion in decimal
-  int16_t questionType = 0;    // TypeQuestion; new layout only
-  CValue maxResponses;         // NbMaxReponse as read
+  std::string code;          // CodeQuestion in decimal
+  int16_t questionType = 0;  // TypeQuestion; new layout only
+  CValue maxResponses;       // NbMaxReponse as read
   bool inAdditionalTable = false;
   std::string firstDataOrder;  // the two parts of the AdditionalTables token
   std::string lastDataOrder;

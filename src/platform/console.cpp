@@ -27,8 +27,8 @@ bool PersonCanAnswer() {
 
 void GiveUpStandardOutput(const std::string& reason) {
   if (s_outputLost.exchange(true)) return;
-  WriteStandardError(fmt::format(
-      "Warning: standard output is lost ({}); what follows is not printed\n", reason));
+  WriteStandardError(
+      fmt::format("Warning: standard output is lost ({}); what follows is not printed\n", reason));
 }
 
 }  // namespace
@@ -83,8 +83,7 @@ void WriteStandardError(std::string_view text) {
 
 uint32_t TickCountMs() {
   const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
 }  // namespace zx

@@ -15,20 +15,21 @@ namespace codes {
 constexpr uint32_t Dao(uint32_t number) { return 0x800A0000u | number; }
 inline constexpr uint32_t kMissingField = Dao(3265);        // 0x800A0CC1 item not found
 inline constexpr uint32_t kRequiredFieldEmpty = Dao(3314);  // 0x800A0CF2
-inline constexpr uint32_t kTooFewParameters = Dao(3061);    // 0x800A0BF5 unknown column in a statement
-inline constexpr uint32_t kResourcesExceeded = Dao(3035);   // 0x800A0BDB disk full, out of memory
-inline constexpr uint32_t kFileNotFound = Dao(3024);        // 0x800A0BD0
-inline constexpr uint32_t kNotADatabase = Dao(3343);        // unrecognised database format
+inline constexpr uint32_t kTooFewParameters =
+    Dao(3061);  // 0x800A0BF5 unknown column in a statement
+inline constexpr uint32_t kResourcesExceeded = Dao(3035);  // 0x800A0BDB disk full, out of memory
+inline constexpr uint32_t kFileNotFound = Dao(3024);       // 0x800A0BD0
+inline constexpr uint32_t kNotADatabase = Dao(3343);       // unrecognised database format
 inline constexpr uint32_t kTableNotFound = Dao(3078);
 inline constexpr uint32_t kSyntaxError = Dao(3075);
-inline constexpr uint32_t kEngineError = Dao(3000);         // any other engine failure
-inline constexpr uint32_t kPointer = 0x80004003u;           // E_POINTER
-inline constexpr uint32_t kFail = 0x80004005u;              // E_FAIL: source database errors
-inline constexpr uint32_t kOutOfMemory = 0x8007000Eu;       // E_OUTOFMEMORY
-inline constexpr uint32_t kTypeMismatch = 0x80020005u;      // DISP_E_TYPEMISMATCH
-inline constexpr uint32_t kOverflow = 0x8002000Au;          // DISP_E_OVERFLOW
-inline constexpr uint32_t kInvalidArgument = 0x80070057u;   // E_INVALIDARG
-inline constexpr uint32_t kFileError = 0x80030000u;         // file system operations (STG range)
+inline constexpr uint32_t kEngineError = Dao(3000);        // any other engine failure
+inline constexpr uint32_t kPointer = 0x80004003u;          // E_POINTER
+inline constexpr uint32_t kFail = 0x80004005u;             // E_FAIL: source database errors
+inline constexpr uint32_t kOutOfMemory = 0x8007000Eu;      // E_OUTOFMEMORY
+inline constexpr uint32_t kTypeMismatch = 0x80020005u;     // DISP_E_TYPEMISMATCH
+inline constexpr uint32_t kOverflow = 0x8002000Au;         // DISP_E_OVERFLOW
+inline constexpr uint32_t kInvalidArgument = 0x80070057u;  // E_INVALIDARG
+inline constexpr uint32_t kFileError = 0x80030000u;        // file system operations (STG range)
 }  // namespace codes
 
 class CExportError : public std::runtime_error {

@@ -192,11 +192,11 @@ CTargetLock::CTargetLock(const std::string& target) : m_path(target + ".lock") {
       const long holder = LockHolder(fd.Get());
       throw CExportError(
           codes::kFileError, kSource,
-          holder > 0 ? fmt::format("The target file '{}' is being written by another export "
-                                   "(process {})",
-                                   target, holder)
-                     : fmt::format("The target file '{}' is being written by another export",
-                                   target));
+          holder > 0
+              ? fmt::format("The target file '{}' is being written by another export "
+                            "(process {})",
+                            target, holder)
+              : fmt::format("The target file '{}' is being written by another export", target));
     }
     struct stat held {};
     struct stat named {};

@@ -23,9 +23,10 @@ std::vector<std::string_view> SplitTokens(std::string_view text, char separator)
 
 // One "T:first,last" token of an AdditionalTables text.
 struct CAdditionalTableToken {
-  int32_t tableNumber = 0;    // leading-digit value of the text before the first ':' (0 when none)
-  std::string firstDataOrder;  // between the first ':' and the first ',' after it; empty when no ','
-  std::string lastDataOrder;   // after that ','; the whole part after ':' when there is no ','
+  int32_t tableNumber = 0;  // leading-digit value of the text before the first ':' (0 when none)
+  std::string
+      firstDataOrder;         // between the first ':' and the first ',' after it; empty when no ','
+  std::string lastDataOrder;  // after that ','; the whole part after ':' when there is no ','
 };
 CAdditionalTableToken ParseAdditionalTableToken(std::string_view token);
 // All tokens of an AdditionalTables text, empty tokens skipped.

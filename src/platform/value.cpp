@@ -60,8 +60,8 @@ int32_t TextToInt32(const std::string& text) {
 }  // namespace
 
 std::string CDateTime::ToIsoText() const {
-  std::string text = fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", year, month, day, hour,
-                                 minute, second);
+  std::string text =
+      fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", year, month, day, hour, minute, second);
   if (nanosecond != 0) text += fmt::format(".{:03}", nanosecond / 1000000);
   return text;
 }
@@ -73,30 +73,48 @@ bool CValue::IsInteger() const noexcept {
 
 int32_t CValue::ToInt32() const {
   switch (GetType()) {
-    case Type::Null: ThrowMismatch("NULL has no integer value");
-    case Type::Int16: return Int16();
-    case Type::Int32: return Int32();
-    case Type::Int64: return CheckedInt32(Int64());
-    case Type::Double: return RoundToInt32(Double());
-    case Type::Bool: return Bool() ? -1 : 0;
-    case Type::Text: return TextToInt32(Text());
-    case Type::DateTime: ThrowMismatch("a date-time is not an integer");
-    case Type::Binary: ThrowMismatch("binary data is not an integer");
+    case Type::Null:
+      ThrowMismatch("NULL has no integer value");
+    case Type::Int16:
+      return Int16();
+    case Type::Int32:
+      return Int32();
+    case Type::Int64:
+      return CheckedInt32(Int64());
+    case Type::Double:
+      return RoundToInt32(Double());
+    case Type::Bool:
+      return Bool() ? -1 : 0;
+    case Type::Text:
+      return TextToInt32(Text());
+    case Type::DateTime:
+      ThrowMismatch("a date-time is not an integer");
+    case Type::Binary:
+      ThrowMismatch("binary data is not an integer");
   }
   ThrowMismatch("unknown type");
 }
 
 std::string CValue::ToText() const {
   switch (GetType()) {
-    case Type::Null: ThrowMismatch("NULL has no text");
-    case Type::Int16: return std::to_string(Int16());
-    case Type::Int32: return std::to_string(Int32());
-    case Type::Int64: return std::to_string(Int64());
-    case Type::Double: return fmt::format("{}", Double());
-    case Type::Bool: return Bool() ? "True" : "False";
-    case Type::Text: return Text();
-    case Type::DateTime: return DateTime().ToIsoText();
-    case Type::Binary: ThrowMismatch("binary data has no text form");
+    case Type::Null:
+      ThrowMismatch("NULL has no text");
+    case Type::Int16:
+      return std::to_string(Int16());
+    case Type::Int32:
+      return std::to_string(Int32());
+    case Type::Int64:
+      return std::to_string(Int64());
+    case Type::Double:
+      return fmt::format("{}", Double());
+    case Type::Bool:
+      return Bool() ? "True" : "False";
+    case Type::Text:
+      return Text();
+    case Type::DateTime:
+      return DateTime().ToIsoText();
+    case Type::Binary:
+      ThrowMismatch("binary data has no text form");
   }
   ThrowMismatch("unknown type");
 }
@@ -105,10 +123,17 @@ namespace {
 // Integers of any width share one key space.
 bool IntegerKey(const CValue& v, int64_t& out) {
   switch (v.GetType()) {
-    case CValue::Type::Int16: out = v.Int16(); return true;
-    case CValue::Type::Int32: out = v.Int32(); return true;
-    case CValue::Type::Int64: out = v.Int64(); return true;
-    default: return false;
+    case CValue::Type::Int16:
+      out = v.Int16();
+      return true;
+    case CValue::Type::Int32:
+      out = v.Int32();
+      return true;
+    case CValue::Type::Int64:
+      out = v.Int64();
+      return true;
+    default:
+      return false;
   }
 }
 }  // namespace
@@ -117,21 +142,29 @@ size_t CValueKeyHash::operator()(const CValue& v) const noexcept {
   int64_t i = 0;
   if (IntegerKey(v, i)) return std::hash<int64_t>{}(i);
   switch (v.GetType()) {
-    case CValue::Type::Null: return 0x9e3779b9u;
-    case CValue::Type::Double: return std::hash<double>{}(v.Double()) ^ 0x1;
-    case CValue::Type::Bool: return std::hash<bool>{}(v.Bool()) ^ 0x2;
-    case CValue::Type::Text: return std::hash<std::string>{}(v.Text());
+    case CValue::Type::Null:
+      return 0x9e3779b9u;
+    case CValue::Type::Double:
+      return std::hash<double>{}(v.Double()) ^ 0x1;
+    case CValue::Type::Bool:
+      return std::hash<bool>{}(v.Bool()) ^ 0x2;
+    case CValue::Type::Text:
+      return std::hash<std::string>{}(v.Text());
     case CValue::Type::DateTime: {
       const CDateTime& d = v.DateTime();
-      return std::hash<int64_t>{}(((((int64_t{d.year} * 13 + d.month) * 32 + d.day) * 24 + d.hour) *
-                                       60 + d.minute) * 60 + d.second) ^ d.nanosecond;
+      return std::hash<int64_t>{}(
+                 ((((int64_t{d.year} * 13 + d.month) * 32 + d.day) * 24 + d.hour) * 60 + d.minute) *
+                     60 +
+                 d.second) ^
+             d.nanosecond;
     }
     case CValue::Type::Binary: {
       const auto& b = v.Binary().bytes;
       return std::hash<std::string_view>{}(
           std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
     }
-    default: return 0;
+    default:
+      return 0;
   }
 }
 

@@ -14,11 +14,15 @@ struct CDateTime {
   uint8_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
   uint32_t nanosecond = 0;
   // REQUIRES: the parts are in range (month 1..12, hour 0..23, ...).
-  static CDateTime From(int year, int month, int day, int hour = 0, int minute = 0,
-                        int second = 0, uint32_t nanosecond = 0) {
-    return CDateTime{static_cast<int16_t>(year),   static_cast<uint8_t>(month),
-                     static_cast<uint8_t>(day),    static_cast<uint8_t>(hour),
-                     static_cast<uint8_t>(minute), static_cast<uint8_t>(second), nanosecond};
+  static CDateTime From(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                        uint32_t nanosecond = 0) {
+    return CDateTime{static_cast<int16_t>(year),
+                     static_cast<uint8_t>(month),
+                     static_cast<uint8_t>(day),
+                     static_cast<uint8_t>(hour),
+                     static_cast<uint8_t>(minute),
+                     static_cast<uint8_t>(second),
+                     nanosecond};
   }
   bool operator==(const CDateTime&) const = default;
   // "YYYY-MM-DD HH:MM:SS" (fraction appended as ".fff" when not zero).
@@ -40,7 +44,9 @@ class CValue {
   static CValue FromInt64(int64_t v) { return CValue(Storage(std::in_place_index<3>, v)); }
   static CValue FromDouble(double v) { return CValue(Storage(std::in_place_index<4>, v)); }
   static CValue FromBool(bool v) { return CValue(Storage(std::in_place_index<5>, v)); }
-  static CValue FromText(std::string v) { return CValue(Storage(std::in_place_index<6>, std::move(v))); }
+  static CValue FromText(std::string v) {
+    return CValue(Storage(std::in_place_index<6>, std::move(v)));
+  }
   static CValue FromDateTime(CDateTime v) { return CValue(Storage(std::in_place_index<7>, v)); }
   static CValue FromBinary(std::vector<uint8_t> v) {
     return CValue(Storage(std::in_place_index<8>, CBinary{std::move(v)}));
@@ -72,8 +78,8 @@ class CValue {
   bool operator==(const CValue& other) const = default;
 
  private:
-  using Storage = std::variant<std::monostate, int16_t, int32_t, int64_t, double, bool,
-                               std::string, CDateTime, CBinary>;
+  using Storage = std::variant<std::monostate, int16_t, int32_t, int64_t, double, bool, std::string,
+                               CDateTime, CBinary>;
   explicit CValue(Storage s) : m_value(std::move(s)) {}
   Storage m_value;
 };

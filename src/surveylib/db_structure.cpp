@@ -8,8 +8,8 @@
 #include <set>
 
 #include "platform/error.hpp"
-#include "platform/sql_identifier.hpp"
 #include "platform/odbc/source.hpp"
+#include "platform/sql_identifier.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
 #include "surveylib/interview_fields.hpp"

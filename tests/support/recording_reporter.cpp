@@ -50,9 +50,15 @@ std::vector<std::string> CRecordingReporter::Lines() const {
   std::vector<std::string> out;
   for (const CEntry& e : Entries()) {
     switch (e.kind) {
-      case CEntry::Kind::Progress: out.push_back(e.text); break;
-      case CEntry::Kind::Info: out.push_back("Info: " + e.text); break;
-      case CEntry::Kind::Error: out.push_back("Error: " + e.text); break;
+      case CEntry::Kind::Progress:
+        out.push_back(e.text);
+        break;
+      case CEntry::Kind::Info:
+        out.push_back("Info: " + e.text);
+        break;
+      case CEntry::Kind::Error:
+        out.push_back("Error: " + e.text);
+        break;
     }
   }
   return out;

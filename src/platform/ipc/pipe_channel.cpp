@@ -77,13 +77,12 @@ bool CPipeChannel::Send(const void* data, size_t size, int stallLimitMs) {
   if (!m_fd.Valid()) return false;
   // A reader that stopped taking bytes is given up like one that went away:
   // a message cut in the middle would break its framing anyway.
-  const bool ok = WriteBounded(m_fd.Get(), data, size, stallLimitMs).outcome == WriteOutcome::kWritten;
+  const bool ok =
+      WriteBounded(m_fd.Get(), data, size, stallLimitMs).outcome == WriteOutcome::kWritten;
   if (!ok) Close();
   return ok;
 }
 
-void CPipeChannel::Close() noexcept {
-  m_fd.Reset();
-}
+void CPipeChannel::Close() noexcept { m_fd.Reset(); }
 
 }  // namespace zx

@@ -20,7 +20,7 @@ class CCancellableSemaphore {
  private:
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
-  int m_count;              // guarded by m_mutex
+  int m_count;  // guarded by m_mutex
   const int m_maximum;
   bool m_cancelled = false;  // guarded by m_mutex
 };
