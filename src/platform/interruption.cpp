@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/unique_fd.hpp"
+
 namespace zx {
 
 namespace {
@@ -60,17 +62,17 @@ CInterruptionHook::~CInterruptionHook() {
 }
 
 struct CSignalWatcher::Impl {
-  int readEnd = -1;
-  int writeEnd = -1;
+  CUniqueFd readEnd;
+  CUniqueFd writeEnd;
   struct sigaction previous[std::size(kWatchedSignals)] = {};
   std::thread watcher;
 };
 
-CSignalWatcher::CSignalWatcher() : m_impl(new Impl) {
+CSignalWatcher::CSignalWatcher() : m_impl(std::make_unique<Impl>()) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return;  // then signals keep their default action
-  m_impl->readEnd = fds[0];
-  m_impl->writeEnd = fds[1];
+  m_impl->readEnd.Reset(fds[0]);
+  m_impl->writeEnd.Reset(fds[1]);
   ::fcntl(fds[1], F_SETFL, O_NONBLOCK);  // a full pipe drops a repeated signal, never blocks
   g_signalPipe.store(fds[1]);
   m_impl->watcher = std::thread([readEnd = fds[0]] {
@@ -98,12 +100,9 @@ CSignalWatcher::~CSignalWatcher() {
     }
     g_signalPipe.store(-1);
     const unsigned char stop = 0;
-    [[maybe_unused]] const ssize_t written = ::write(m_impl->writeEnd, &stop, 1);
+    [[maybe_unused]] const ssize_t written = ::write(m_impl->writeEnd.Get(), &stop, 1);
     m_impl->watcher.join();
-    ::close(m_impl->readEnd);
-    ::close(m_impl->writeEnd);
   }
-  delete m_impl;
 }
 
 void IgnoreWriteSignals() noexcept {

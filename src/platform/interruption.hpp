@@ -4,6 +4,7 @@
 // blocking work return (a cancelled hand-over, an interrupted statement), so
 // that the export unwinds through its normal error path.
 #include <functional>
+#include <memory>
 
 namespace zx {
 
@@ -40,7 +41,7 @@ class CSignalWatcher {
 
  private:
   struct Impl;
-  Impl* m_impl;
+  std::unique_ptr<Impl> m_impl;
 };
 
 // SIGPIPE and SIGXFSZ are ignored for the rest of the process: a write to a
