@@ -3,11 +3,36 @@
 #include <iconv.h>
 #include <langinfo.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
 
 namespace zx {
+namespace {
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n\v\f";
+  const size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+std::string ToLowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = LowerAscii(c);
+  return lower;
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return LowerAscii(x) == LowerAscii(y);
+         });
+}
 
 bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t maxDigits, int& out) {
   const size_t start = pos;

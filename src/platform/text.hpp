@@ -18,6 +18,13 @@ int32_t LeadingInt(std::string_view text);
 // fewer than `minDigits` were there. No blanks, no sign.
 bool ReadDigits(std::string_view text, size_t& pos, size_t minDigits, size_t maxDigits, int& out);
 
+// Without leading and trailing blanks (space, tab, line breaks).
+std::string_view TrimBlanks(std::string_view text);
+// ASCII letters lowered; other bytes (UTF-8 included) unchanged.
+std::string ToLowerAscii(std::string_view text);
+// Equal but for the case of ASCII letters, as SQL names and connection keys compare.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 // Splits at `separator`, skipping empty tokens.
 std::vector<std::string_view> SplitTokens(std::string_view text, char separator);
 

@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <set>
 
@@ -22,16 +21,10 @@ namespace {
 // SQLite's default limit on the columns of one table.
 constexpr size_t kMaxColumns = 2000;
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // "ORV Reponse<digits>", as SQLite compares table names (ignoring ASCII case).
 bool IsResponseTableName(std::string_view name) {
   constexpr std::string_view kPrefix = "orv reponse";
-  const std::string lower = Lower(name);
+  const std::string lower = ToLowerAscii(name);
   if (lower.size() <= kPrefix.size() || lower.compare(0, kPrefix.size(), kPrefix) != 0)
     return false;
   return std::all_of(lower.begin() + kPrefix.size(), lower.end(),

@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <stdexcept>
 #include <unordered_set>
@@ -16,13 +15,6 @@ namespace zx {
 namespace errors = questionnaire_errors;
 
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 // Digits only, at least one, value within int32.
 bool ReadPlainInt(std::string_view text, int32_t& value) {
@@ -115,8 +107,9 @@ bool CQuestionnaire::Read(const std::string& path, bool readQuestions, bool read
   try {
     const auto columns = db->Columns("Questionnaire");
     for (const std::string& name : wanted) {
-      if (std::none_of(columns.begin(), columns.end(),
-                       [&](const CZuvDatabase::CColumn& c) { return SameName(c.name, name); }))
+      if (std::none_of(columns.begin(), columns.end(), [&](const CZuvDatabase::CColumn& c) {
+            return EqualsIgnoringAsciiCase(c.name, name);
+          }))
         return Fail(errors::kMissingColumn,
                     fmt::format("The [Questionnaire] table of {} has no column {}", path, name));
     }
@@ -239,8 +232,9 @@ bool CQuestionnaire::VerifyDataEntryStructures(const std::string& path, DataBase
     } else {
       const auto columns = db->Columns(table);
       for (std::string_view name : kSemiOpenColumns)
-        if (std::none_of(columns.begin(), columns.end(),
-                         [&](const CZuvDatabase::CColumn& c) { return SameName(c.name, name); })) {
+        if (std::none_of(columns.begin(), columns.end(), [&](const CZuvDatabase::CColumn& c) {
+              return EqualsIgnoringAsciiCase(c.name, name);
+            })) {
           problem = fmt::format("has no column {} in its [{}] table", name, table);
           break;
         }

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "platform/odbc/odbc_handles.hpp"
+#include "platform/text.hpp"
 
 namespace zx {
 namespace {
@@ -19,19 +20,6 @@ constexpr std::string_view kBlanks = " \t\r\n";
 // ADO's default Connect Timeout; FreeTDS would otherwise wait for ever on a
 // server that accepts and never answers.
 constexpr std::string_view kDefaultConnectTimeout = "15";
-
-std::string_view Trim(std::string_view text) {
-  const size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
 
 [[noreturn]] void ThrowInvalid(const std::string& reason) {
   throw std::invalid_argument("Invalid connectstring: " + reason);
@@ -63,7 +51,7 @@ class CPairLookup {
  public:
   explicit CPairLookup(const std::vector<ConnectionStringPair>& pairs) {
     for (size_t i = 0; i < pairs.size(); ++i) {
-      std::string key = Lower(pairs[i].key);
+      std::string key = ToLowerAscii(pairs[i].key);
       m_keysInOrder.push_back(key);
       if (key == "provider" && m_values.count(key) != 0) continue;
       m_values[std::move(key)] = {i, pairs[i].value};
@@ -120,7 +108,7 @@ bool Contains(const std::vector<std::string_view>& keys, std::string_view key) {
 // optionally with a ".N" version. Returns the version digits after the name
 // ("" or "19"), or nullopt for any other provider.
 std::optional<std::string> SqlServerProviderVersion(std::string_view provider) {
-  std::string name = Lower(Trim(provider));
+  std::string name = ToLowerAscii(TrimBlanks(provider));
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot + 1 < name.size() &&
       std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dot) + 1, name.end(),
@@ -140,7 +128,7 @@ std::optional<std::string> SqlServerProviderVersion(std::string_view provider) {
 }
 
 std::optional<bool> ParseBool(std::string_view text) {
-  const std::string value = Lower(Trim(text));
+  const std::string value = ToLowerAscii(TrimBlanks(text));
   if (value == "true" || value == "yes") return true;
   if (value == "false" || value == "no") return false;
   return std::nullopt;
@@ -156,10 +144,10 @@ struct ServerAddress {
 
 // "tcp:host\instance,port" and its shorter forms.
 ServerAddress ParseServerAddress(std::string_view text) {
-  std::string_view rest = Trim(text);
-  const std::string lower = Lower(rest);
+  std::string_view rest = TrimBlanks(text);
+  const std::string lower = ToLowerAscii(rest);
   if (lower.rfind("tcp:", 0) == 0) {
-    rest = Trim(rest.substr(4));
+    rest = TrimBlanks(rest.substr(4));
   } else {
     for (std::string_view prefix : {"np:", "lpc:", "admin:", "via:"}) {
       if (lower.rfind(prefix, 0) == 0) {
@@ -173,7 +161,7 @@ ServerAddress ParseServerAddress(std::string_view text) {
   ServerAddress address;
   const size_t comma = rest.rfind(',');
   if (comma != std::string_view::npos) {
-    const std::string_view port = Trim(rest.substr(comma + 1));
+    const std::string_view port = TrimBlanks(rest.substr(comma + 1));
     const bool digits =
         !port.empty() && port.size() <= 5 &&
         std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); });
@@ -181,15 +169,15 @@ ServerAddress ParseServerAddress(std::string_view text) {
       ThrowInvalid("the port after ',' in Data Source must be a number from 1 to 65535");
     }
     address.port = std::to_string(std::stoi(std::string(port)));
-    rest = Trim(rest.substr(0, comma));
+    rest = TrimBlanks(rest.substr(0, comma));
   }
   const size_t backslash = rest.find('\\');
-  std::string_view host = Trim(rest.substr(0, backslash));
+  std::string_view host = TrimBlanks(rest.substr(0, backslash));
   if (backslash != std::string_view::npos && address.port.empty()) {
-    address.instance = std::string(Trim(rest.substr(backslash + 1)));
+    address.instance = std::string(TrimBlanks(rest.substr(backslash + 1)));
     if (address.instance.empty()) ThrowInvalid("Data Source names no instance after '\\'");
   }
-  if (host == "." || Lower(host) == "(local)") host = "localhost";
+  if (host == "." || ToLowerAscii(host) == "(local)") host = "localhost";
   if (host.empty()) ThrowInvalid("Data Source names no server");
   address.host = std::string(host);
   return address;
@@ -210,7 +198,7 @@ class COdbcPairs {
  private:
   std::string Value(std::string_view key, std::string_view value) const {
     const bool plain = value.find_first_of(";{}=") == std::string_view::npos &&
-                       Trim(value).size() == value.size() &&
+                       TrimBlanks(value).size() == value.size() &&
                        (key != "Driver" || value.find(' ') == std::string_view::npos);
     if (plain) return std::string(value);
     const bool freeTds = m_driver == SqlServerOdbcDriver::FreeTds;
@@ -232,7 +220,7 @@ class COdbcPairs {
 
 // "Provider =" anywhere: the text was meant as an ADO string.
 bool NamesProvider(std::string_view text) {
-  const std::string lower = Lower(text);
+  const std::string lower = ToLowerAscii(text);
   for (size_t at = lower.find("provider"); at != std::string::npos;
        at = lower.find("provider", at + 1)) {
     const size_t next = lower.find_first_not_of(kBlanks, at + 8);
@@ -291,7 +279,7 @@ std::vector<ConnectionStringPair> ParseConnectionString(std::string_view text) {
       }
       key += text[at++];
     }
-    key = std::string(Trim(key));
+    key = std::string(TrimBlanks(key));
     if (key.empty()) ThrowInvalid(fmt::format("pair {} has no key before '='", pairNumber));
 
     while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
@@ -305,7 +293,7 @@ std::vector<ConnectionStringPair> ParseConnectionString(std::string_view text) {
       }
     } else {
       const size_t end = std::min(text.find(';', at), text.size());
-      value = std::string(Trim(text.substr(at, end - at)));
+      value = std::string(TrimBlanks(text.substr(at, end - at)));
       at = end;
     }
     pairs.push_back({std::move(key), std::move(value)});
@@ -356,7 +344,7 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
   }
 
   if (const auto integrated = pairs.Get({"integrated security", "trusted_connection"})) {
-    const std::string value = Lower(Trim(*integrated));
+    const std::string value = ToLowerAscii(TrimBlanks(*integrated));
     if (value == "sspi" || ParseBool(value).value_or(false)) {
       ThrowInvalid(
           "Windows integrated security is not available here; write User ID and Password of a "
@@ -368,7 +356,7 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
     }
   }
   const std::optional<std::string> user = pairs.Get({"user id", "uid"});
-  if (!user || Trim(*user).empty()) {
+  if (!user || TrimBlanks(*user).empty()) {
     ThrowInvalid("no User ID; write User ID and Password of a SQL Server login");
   }
   // As the providers do, a network address overrides the server name.
@@ -382,7 +370,7 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
   Encryption encryption =
       !version->empty() && std::stoi(*version) >= 19 ? Encryption::Mandatory : Encryption::Off;
   if (const auto encrypt = pairs.Get({"encrypt", "use encryption for data"})) {
-    const std::string value = Lower(Trim(*encrypt));
+    const std::string value = ToLowerAscii(TrimBlanks(*encrypt));
     if (value == "strict") {
       encryption = Encryption::Strict;
     } else if (value == "mandatory" || ParseBool(value) == true) {
@@ -400,7 +388,7 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
   }
   std::string timeout(kDefaultConnectTimeout);
   if (const auto given = pairs.Get({"connect timeout", "connection timeout"})) {
-    const std::string_view value = Trim(*given);
+    const std::string_view value = TrimBlanks(*given);
     if (value.empty() || value.size() > 6 ||
         !std::all_of(value.begin(), value.end(), [](unsigned char c) { return std::isdigit(c); })) {
       ThrowInvalid("Connect Timeout must be a number of seconds");
