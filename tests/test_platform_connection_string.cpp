@@ -67,7 +67,7 @@ TEST(PlatformConnectionString, ParsesByTheOleDbRules) {
 
 TEST(PlatformConnectionString, TranslatesSqlServerProvidersAndRejectsTheRest) {
   using D = SqlServerOdbcDriver;
-  const std::string kFreeTdsTail = ";TDS_Version=7.4;ClientCharset=UTF-8;Timeout=15";
+  const std::string kFreeTdsTail = ";TDS_Version=7.4;ClientCharset=UTF-8;Timeout=15;";
   struct Case {
     const char* text;
     D driver;
@@ -92,34 +92,63 @@ TEST(PlatformConnectionString, TranslatesSqlServerProvidersAndRejectsTheRest) {
        "Connect Timeout=0;Application Name=Panel export;Workstation ID=WS1",
        D::FreeTds,
        "Driver=FreeTDS;Server=10.0.0.5;Port=1444;Database=P;UID=u;PWD={a}b};TDS_Version=7.4;"
-       "ClientCharset=UTF-8;APP=Panel export;WSID=WS1"},
+       "ClientCharset=UTF-8;APP=Panel export;WSID=WS1;"},
       // The last of two synonyms counts; Provider's first; a network address
       // overrides the server name; the port wins over the instance.
-      {"Provider=MSOLEDBSQL;Provider=Microsoft.Jet.OLEDB.4.0;Server=a;Data Source=(local)\\I,1500;"
-       "User ID=u;Encrypt=yes;TrustServerCertificate=true;Connection Timeout=30",
+      {"Provider=MSOLEDBSQL;Provider=Microsoft.Jet.OLEDB.4.0;Data Source=a;Data Source=(local)\\I,"
+       "1500;User ID=u;Encrypt=yes;TrustServerCertificate=true;Connection Timeout=30",
        D::FreeTds,
        "Driver=FreeTDS;Server=localhost;Port=1500;UID=u;PWD=;TDS_Version=7.4;"
-       "ClientCharset=UTF-8;Timeout=30;Encryption=require"},
+       "ClientCharset=UTF-8;Timeout=30;Encryption=require;"},
+      // An initialization-string key wins over its provider-string
+      // counterpart wherever either stands; provider-string keys of
+      // Microsoft's table are read.
+      {"Provider=SQLOLEDB;Data Source=db01,1433;Initial Catalog=Panel;User ID=u;Password=p;"
+       "Server=old-host;Database=Old;UID=old;PWD=old;Timeout=30;Connect Timeout=20",
+       D::FreeTds,
+       "Driver=FreeTDS;Server=db01;Port=1433;Database=Panel;UID=u;PWD=p;TDS_Version=7.4;"
+       "ClientCharset=UTF-8;Timeout=20;"},
+      {"Provider=SQLOLEDB;Server=db02;UID=u;PWD=p;Timeout=30;PacketSize=8192;AutoTranslate=no;"
+       "Language=us_english;MarsConn=no;APP=a;WSID=w;Authentication=SqlPassword",
+       D::FreeTds,
+       "Driver=FreeTDS;Server=db02;UID=u;PWD=p;TDS_Version=7.4;ClientCharset=UTF-8;Timeout=30;"
+       "APP=a;WSID=w;"},
+      // A braced last value is followed by ';' (FreeTDS would keep its brace).
+      {"Provider=SQLOLEDB;Data Source=db;User ID=u;Password=p;Application Name=\"Panel export; "
+       "nightly\"",
+       D::FreeTds,
+       "Driver=FreeTDS;Server=db;UID=u;PWD=p" + kFreeTdsTail + "APP={Panel export; nightly};"},
+      // IPv6 addresses and host:port.
+      {"Provider=SQLOLEDB;Data Source=[::1],1433;User ID=u;Password=p", D::FreeTds,
+       "Driver=FreeTDS;Server=::1;Port=1433;UID=u;PWD=p" + kFreeTdsTail},
+      {"Provider=SQLOLEDB;Data Source=tcp:[fe80::1];User ID=u;Password=p", D::FreeTds,
+       "Driver=FreeTDS;Server=fe80::1;UID=u;PWD=p" + kFreeTdsTail},
+      {"Provider=SQLOLEDB;Data Source=::1;User ID=u;Password=p", D::FreeTds,
+       "Driver=FreeTDS;Server=::1;UID=u;PWD=p" + kFreeTdsTail},
+      {"Provider=SQLOLEDB;Data Source=db01:1433;User ID=u;Password=p", D::FreeTds,
+       "Driver=FreeTDS;Server=db01;Port=1433;UID=u;PWD=p" + kFreeTdsTail},
+      {"Provider=SQLOLEDB;Data Source=[::1],1433;User ID=u;Password=p", D::Microsoft18,
+       "Driver={ODBC Driver 18 for SQL Server};Server=tcp:[::1],1433;UID=u;PWD=p;Encrypt=no;"},
       {"Provider=SQLOLEDB;Data Source=ignored;Network Address=10.1.1.1,1433;User ID=u;"
        "Password=p",
        D::FreeTds, "Driver=FreeTDS;Server=10.1.1.1;Port=1433;UID=u;PWD=p" + kFreeTdsTail},
       {"Provider=MSOLEDBSQL19;Data Source=.;User ID=u;Password=p", D::FreeTds,
-       "Driver=FreeTDS;Server=localhost;UID=u;PWD=p" + kFreeTdsTail + ";Encryption=require"},
+       "Driver=FreeTDS;Server=localhost;UID=u;PWD=p" + kFreeTdsTail + "Encryption=require;"},
       // Microsoft's drivers: the encryption is always written (18 encrypts by
       // default, the old providers did not).
       {"Provider=SQLOLEDB;Data Source=db01\\SURVEYS;Initial Catalog=Panel;User ID=u;"
        "Password='p}w;'",
        D::Microsoft18,
        "Driver={ODBC Driver 18 for SQL Server};Server=db01\\SURVEYS;Database=Panel;UID=u;"
-       "PWD={p}}w;};Encrypt=no"},
+       "PWD={p}}w;};Encrypt=no;"},
       {"Provider=SQLNCLI;Data Source=db01,1433;User ID=u;Password=p;Encrypt=strict;"
        "Trust Server Certificate=no",
        D::Microsoft18,
        "Driver={ODBC Driver 18 for SQL Server};Server=tcp:db01,1433;UID=u;PWD=p;Encrypt=strict;"
-       "TrustServerCertificate=no"},
+       "TrustServerCertificate=no;"},
       {"Provider=SQLOLEDB;Data Source=db01;User ID=u;Password=p;Use Encryption for Data=True",
        D::Microsoft17,
-       "Driver={ODBC Driver 17 for SQL Server};Server=tcp:db01;UID=u;PWD=p;Encrypt=yes"},
+       "Driver={ODBC Driver 17 for SQL Server};Server=tcp:db01;UID=u;PWD=p;Encrypt=yes;"},
       // What cannot be honoured is refused, saying what to write instead and
       // never showing the password.
       {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb;Password=secret", D::FreeTds,
@@ -154,11 +183,34 @@ TEST(PlatformConnectionString, TranslatesSqlServerProvidersAndRejectsTheRest) {
        "error: Invalid connectstring: the value given for PWD holds '};', which FreeTDS cannot "
        "read"},
       {"Provider=SQLOLEDB;Data Source=db;User ID=u;Failover Partner=db2", D::FreeTds,
-       "error: Invalid connectstring: the key 'failover partner' cannot be honoured here; "
-       "docs/sql-server.md lists the keys read"},
+       "error: Invalid connectstring: the key 'Failover Partner' cannot be honoured here; FreeTDS "
+       "does not fail over; name the server to connect to in Data Source"},
+      {"Provider=SQLOLEDB;Data Source=db;User ID=u;Frobnicate=1", D::FreeTds,
+       "error: Invalid connectstring: the key 'Frobnicate' is not read here; leave it out, or pass "
+       "an ODBC string (Driver=...) with the driver's own keys; docs/sql-server.md lists the keys "
+       "read"},
       {"Provider=SQLOLEDB;Data Source=db;User ID=u;Password=x;secret=y", D::FreeTds,
-       "error: Invalid connectstring: pair 5 after the password cannot be read; a password that "
-       "holds ';' must be in quotes: Password=\"...\""},
+       "error: Invalid connectstring: pair 5, after the password, is not a key read here; if it "
+       "is part of the password, write the password in quotes: Password=\"...\""},
+      {"Provider=MSOLEDBSQL99999999999;Data Source=db;User ID=u;Password=secret", D::FreeTds,
+       "error: Invalid connectstring: the provider 'MSOLEDBSQL99999999999' is not a SQL Server "
+       "provider; write Provider=SQLOLEDB (or SQLNCLI11, MSOLEDBSQL) with Data Source, Initial "
+       "Catalog, User ID and Password, or an ODBC string such as "
+       "Driver=FreeTDS;Server=host;Port=1433;Database=db;UID=user;PWD=password"},
+      {"Provider=SQLOLEDB;Data Source=db;User ID=CORP\\alice;Password=secret", D::FreeTds,
+       "error: Invalid connectstring: User ID names a Windows account (DOMAIN\\user); Windows "
+       "logins are not available here; write User ID and Password of a SQL Server login"},
+      {"Provider=SQLOLEDB;Data Source=db;User ID=u;Password=secret;Authentication="
+       "ActiveDirectoryPassword",
+       D::FreeTds,
+       "error: Invalid connectstring: only Authentication=SqlPassword is available here; write "
+       "User ID and Password of a SQL Server login"},
+      {"Provider=SQLOLEDB;Data Source=[::1;User ID=u;Password=secret", D::FreeTds,
+       "error: Invalid connectstring: the IPv6 address in Data Source has no closing ']'; write "
+       "[address],port"},
+      {"Provider=SQLOLEDB;Data Source=db:99999;User ID=u;Password=secret", D::FreeTds,
+       "error: Invalid connectstring: the port after ':' in Data Source must be a number from 1 "
+       "to 65535"},
       {"Provider='SQLOLEDB;Data Source=db", D::FreeTds,
        "error: Invalid connectstring: the value of pair 1 has no closing '"},
   };

@@ -45,7 +45,8 @@ CSqlServer::CSqlServer(const std::string& sqliteFile, const std::vector<std::str
     m_connect = real;
     return;
   }
-  std::vector<std::string> argStore{"python3", TDS_STANDIN_PY, "--db", sqliteFile};
+  std::vector<std::string> argStore{"python3",  TDS_STANDIN_PY, "--db",   sqliteFile,   "--user",
+                                    "exporter", "--password",   "secret", "--database", "Panel"};
   argStore.insert(argStore.end(), switches.begin(), switches.end());
   std::vector<char*> argv;
   for (auto& a : argStore) argv.push_back(a.data());
@@ -75,6 +76,7 @@ CSqlServer::CSqlServer(const std::string& sqliteFile, const std::vector<std::str
     waitpid(m_pid, nullptr, 0);
     throw std::runtime_error("the TDS stand-in did not start");
   }
+  m_port = port;
   m_connect = "Driver=FreeTDS;Server=127.0.0.1;Port=" + port +
               ";Database=Panel;UID=exporter;PWD=secret;TDS_Version=7.4;ClientCharset=UTF-8";
 }

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """A SQL Server stand-in for the test suite.
 
-Speaks TDS 7.4 on 127.0.0.1 to the real FreeTDS ODBC driver and serves a
-SQLite database file as a SQL Server database: the declared column types
-choose SQL Server's wire types, errors come as SQL Server sends them, and
-switches produce the faults a real server produces. It prints its port on
-the first line of standard output and ends when standard input closes, so
-that it never outlives the test that started it.
+Speaks TDS 7.4 on 127.0.0.1 (or ::1) to the real FreeTDS ODBC driver and
+serves a SQLite database file as a SQL Server database: the declared column
+types choose SQL Server's wire types, errors come as SQL Server sends them,
+and switches produce the faults a real server produces. Logins are decoded
+as SQL Server decodes them and may be limited to one user, password and
+database. It prints its port on the first line of standard output and ends
+when standard input closes, so that it never outlives the test that started
+it.
 
 Python's standard library only; SQLite through ctypes because the sqlite3
 module does not give a statement's declared column types.
@@ -17,6 +19,7 @@ import ctypes
 import ctypes.util
 import datetime
 import decimal
+import json
 import os
 import random
 import re
@@ -486,6 +489,29 @@ def server_message(number):
 
 
 # ---------------------------------------------------------------------------
+# LOGIN7
+
+def login_password(data):
+    """The password as the server reads it: each byte XORed with 0xA5, then its nibbles swapped."""
+    plain = bytes((((b ^ 0xA5) << 4) & 0xF0) | ((b ^ 0xA5) >> 4) for b in data)
+    return plain.decode("utf-16-le", "replace")
+
+
+def decode_login7(data):
+    """The fields of a LOGIN7 message that decide a login, texts in UCS-2 as sent."""
+    def field(offset, decode=lambda b: b.decode("utf-16-le", "replace")):
+        at, count = struct.unpack("<HH", data[offset:offset + 4])
+        return decode(data[at:at + 2 * count])
+
+    integrated = data[25] & 0x80 != 0  # fIntSecurity in OptionFlags2
+    at, size = struct.unpack("<HH", data[78:82])
+    sspi = data[at:at + size]
+    kind = "SQL" if not integrated else "NTLM" if sspi.startswith(b"NTLMSSP\0") else "SSPI"
+    return {"kind": kind, "user": field(40), "password": field(44, login_password),
+            "app": field(48), "host": field(36), "database": field(68)}
+
+
+# ---------------------------------------------------------------------------
 # One client connection
 
 class Dropped(Exception):
@@ -585,14 +611,34 @@ class Session:
 
     def login(self, data):
         self.packet_size = max(512, min(struct.unpack("<I", data[8:12])[0], 32767))
-        at, count = struct.unpack("<HH", data[68:72])
-        database = data[at:at + 2 * count].decode("utf-16-le") or "master"
-        try:
-            self.db = Database(self.options.db)
-        except SqlError as e:
-            self.out += token_message(e) + token_done(DONE_ERROR)
+        login = decode_login7(data)
+        o = self.options
+        if o.login_log:
+            with open(o.login_log, "a", encoding="utf-8") as log:
+                log.write(json.dumps({k: login[k] for k in ("kind", "user", "database", "app",
+                                                            "host")}, ensure_ascii=False) + "\n")
+        error = None
+        if login["kind"] != "SQL":
+            # Integrated logins need a domain: none here, as on a server that trusts none.
+            error = SqlError(18452, "Login failed. The login is from an untrusted domain and "
+                                    "cannot be used with Integrated authentication.", 14)
+        elif o.user is not None and (login["user"].casefold() != o.user.casefold() or
+                                     login["password"] != (o.password or "")):
+            error = SqlError(18456, f"Login failed for user '{login['user']}'.", 14)
+        elif o.database is not None and login["database"] and \
+                login["database"].casefold() != o.database.casefold():
+            error = SqlError(4060, f"Cannot open database \"{login['database']}\" requested by "
+                                   f"the login. The login failed.", 11)
+        if error is None:
+            try:
+                self.db = Database(o.db)
+            except SqlError as e:
+                error = e
+        if error is not None:
+            self.out += token_message(error) + token_done(DONE_ERROR)
             self.flush(True)
             return
+        database = login["database"] or "master"
         self.out += token_envchange(1, b_varchar(database), b_varchar("master"))
         self.out += token_envchange(7, bytes([5]) + COLLATION_CP1252, b"\x00")
         size = str(self.packet_size)
@@ -683,6 +729,8 @@ class Session:
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--db", required=True, help="the SQLite database file served")
+    p.add_argument("--host", default="127.0.0.1", help="the loopback address listened on "
+                                                       "(127.0.0.1 or ::1)")
     p.add_argument("--port", type=int, default=0, help="0: any free port (printed)")
     p.add_argument("--fault-query", default="",
                    help="the faults below apply to results of queries matching this pattern")
@@ -694,10 +742,16 @@ def main(argv=None):
     p.add_argument("--seed", type=int, default=1, help="seed of --shuffle")
     p.add_argument("--case-sensitive", action="store_true",
                    help="names must match the schema's case (errors 207/208)")
+    p.add_argument("--user", help="the one login accepted (any login when not given)")
+    p.add_argument("--password", help="its password")
+    p.add_argument("--database", help="the one database name accepted (any when not given)")
+    p.add_argument("--login-log", help="appends one JSON line per login: kind (SQL, NTLM, SSPI), "
+                                       "user, database, app, host; never the password")
     p.add_argument("--lifetime", type=float, default=900, help="exit after this many seconds")
     options = p.parse_args(argv)
 
-    server = socket.create_server(("127.0.0.1", options.port))
+    family = socket.AF_INET6 if ":" in options.host else socket.AF_INET
+    server = socket.create_server((options.host, options.port), family=family)
     print(server.getsockname()[1], flush=True)
 
     def watch_stdin():

@@ -62,9 +62,13 @@ std::string DatabaseNameForMessages(std::string_view connectString) {
   return "(unnamed)";
 }
 
-std::string CheckSqliteDatabase(const std::string& connectString) {
+bool NamesSqliteDriver(std::string_view connectString) {
   const auto driver = ConnectAttribute(connectString, "Driver");
-  if (!driver || ToLowerAscii(*driver).find("sqlite") == std::string::npos) return connectString;
+  return driver && ToLowerAscii(*driver).find("sqlite") != std::string::npos;
+}
+
+std::string CheckSqliteDatabase(const std::string& connectString) {
+  if (!NamesSqliteDriver(connectString)) return connectString;
   const auto database = ConnectAttribute(connectString, "Database");
   // ":memory:" and URIs are not files to look for; NoCreat still applies.
   if (database && !database->empty() && *database != ":memory:" &&
@@ -76,10 +80,13 @@ std::string CheckSqliteDatabase(const std::string& connectString) {
     }
   }
   if (ConnectAttribute(connectString, "NoCreat")) return connectString;
-  std::string checked = connectString;
-  const std::string_view trimmed = TrimBlanks(checked);
-  if (!trimmed.empty() && trimmed.back() != ';') checked += ';';
-  return checked + "NoCreat=1";
+  return TerminatedConnectString(connectString) + "NoCreat=1";
+}
+
+std::string TerminatedConnectString(const std::string& connectString) {
+  const std::string_view trimmed = TrimBlanks(connectString);
+  if (trimmed.empty() || trimmed.back() == ';') return connectString;
+  return connectString + ";";
 }
 
 }  // namespace zx

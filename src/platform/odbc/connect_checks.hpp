@@ -16,6 +16,13 @@ std::optional<std::string> ConnectAttribute(std::string_view connectString, std:
 // "data source 'DSN'", or "(unnamed)".
 std::string DatabaseNameForMessages(std::string_view connectString);
 
+// True when the Driver attribute names SQLite.
+bool NamesSqliteDriver(std::string_view connectString);
+
+// The string ending in ';': FreeTDS reads a braced value that ends the
+// string with its closing brace.
+std::string TerminatedConnectString(const std::string& connectString);
+
 // For the SQLite driver (its Driver attribute names SQLite): throws
 // CExportError(codes::kFileNotFound) naming the file when it does not
 // exist, and returns the string with NoCreat=1 added unless it sets NoCreat

@@ -45,20 +45,38 @@ std::string ReadEnclosed(std::string_view text, size_t& at, char close, int pair
   }
 }
 
-// Which duplicate counts: the last written, synonyms included, except for
-// Provider, where OLE DB keeps the first.
+// Which pair counts, by Microsoft's documented rules: of the same key the
+// last written, except Provider, where the first counts (OLE DB "Connection
+// String Syntax"); of an initialization-string key (Data Source, User ID, ...)
+// and its provider-string counterpart (Server, UID, ...) the former, wherever
+// it stands ("Using Connection String Keywords with OLE DB Driver for SQL
+// Server").
 class CPairLookup {
  public:
   explicit CPairLookup(const std::vector<ConnectionStringPair>& pairs) {
     for (size_t i = 0; i < pairs.size(); ++i) {
       std::string key = ToLowerAscii(pairs[i].key);
-      m_keysInOrder.push_back(key);
+      m_keysInOrder.push_back({key, pairs[i].key});
       if (key == "provider" && m_values.count(key) != 0) continue;
       m_values[std::move(key)] = {i, pairs[i].value};
     }
   }
   bool Has(std::string_view key) const { return m_values.count(std::string(key)) != 0; }
-  std::optional<std::string> Get(std::initializer_list<std::string_view> synonyms) const {
+  // The last written of `initKeys` (synonyms), else the last of `providerKeys`.
+  std::optional<std::string> Get(std::initializer_list<std::string_view> initKeys,
+                                 std::initializer_list<std::string_view> providerKeys = {}) const {
+    if (auto value = Last(initKeys)) return value;
+    return Last(providerKeys);
+  }
+  struct Key {
+    std::string lower;
+    std::string written;
+  };
+  // Every key in order, duplicates kept.
+  const std::vector<Key>& KeysInOrder() const { return m_keysInOrder; }
+
+ private:
+  std::optional<std::string> Last(std::initializer_list<std::string_view> synonyms) const {
     const Entry* last = nullptr;
     for (std::string_view key : synonyms) {
       auto found = m_values.find(std::string(key));
@@ -69,35 +87,52 @@ class CPairLookup {
     if (last == nullptr) return std::nullopt;
     return last->value;
   }
-  // Every key as written, lower case, duplicates kept.
-  const std::vector<std::string>& KeysInOrder() const { return m_keysInOrder; }
-
- private:
   struct Entry {
     size_t position = 0;
     std::string value;
   };
   std::map<std::string, Entry> m_values;
-  std::vector<std::string> m_keysInOrder;
+  std::vector<Key> m_keysInOrder;
 };
 
 // The keys translated below, and those that change nothing for a read-only
 // export through ODBC (pooling, prompting, OLE DB services, packet size and
-// the like).
+// the like), in both spellings of Microsoft's table: initialization string
+// and provider string.
 // clang-format off
 const std::vector<std::string_view> kTranslatedKeys = {
-    "provider", "data source", "server", "address", "addr", "network address",
+    "provider", "data source", "server", "network address", "address", "addr",
     "initial catalog", "database", "user id", "uid", "password", "pwd",
     "integrated security", "trusted_connection", "connect timeout", "connection timeout",
-    "encrypt", "use encryption for data", "trustservercertificate", "trust server certificate",
-    "application name", "app", "workstation id", "wsid"};
+    "timeout", "use encryption for data", "encrypt", "trust server certificate",
+    "trustservercertificate", "application name", "app", "workstation id", "wsid",
+    "authentication"};
 const std::vector<std::string_view> kIgnoredKeys = {
-    "persist security info", "ole db services", "packet size", "auto translate", "autotranslate",
-    "use procedure for prepare", "network library", "network", "net", "locale identifier",
-    "current language", "prompt", "pooling", "mode", "datatypecompatibility", "mars connection",
-    "multipleactiveresultsets", "application intent", "applicationintent", "general timeout",
-    "tag with column collation when possible", "connect retry count", "connect retry interval",
-    "cache authentication", "encrypt password", "mask password", "window handle"};
+    "persist security info", "ole db services", "packet size", "packetsize", "auto translate",
+    "autotranslate", "use procedure for prepare", "useprocforprepare", "network library",
+    "network", "net", "locale identifier", "current language", "language", "prompt", "pooling",
+    "mode", "datatypecompatibility", "mars connection", "marsconn", "multipleactiveresultsets",
+    "application intent", "applicationintent", "general timeout",
+    "tag with column collation when possible", "connect retry count", "connectretrycount",
+    "connect retry interval", "connectretryinterval", "cache authentication",
+    "encrypt password", "mask password", "window handle", "persist sensitive authentication info",
+    "persistsensitive", "use fmtonly", "usefmtonly", "multi subnet failover",
+    "multisubnetfailover"};
+// Keys of Microsoft's table that cannot be honoured here, with what to write instead.
+const std::vector<std::pair<std::string_view, std::string_view>> kRefusedKeys = {
+    {"failover partner", "FreeTDS does not fail over; name the server to connect to in Data Source"},
+    {"failoverpartner", "FreeTDS does not fail over; name the server to connect to in Data Source"},
+    {"failover partner spn", "FreeTDS does not fail over; name the server to connect to in Data Source"},
+    {"failoverpartnerspn", "FreeTDS does not fail over; name the server to connect to in Data Source"},
+    {"initial file name", "attach the database on the server and name it in Initial Catalog"},
+    {"attachdbfilename", "attach the database on the server and name it in Initial Catalog"},
+    {"server spn", "it serves Windows logins only; write User ID and Password of a SQL Server login"},
+    {"serverspn", "it serves Windows logins only; write User ID and Password of a SQL Server login"},
+    {"access token", "write User ID and Password of a SQL Server login"},
+    {"host name in certificate", "for certificate checks pass an ODBC string for the driver"},
+    {"hostnameincertificate", "for certificate checks pass an ODBC string for the driver"},
+    {"server certificate", "for certificate checks pass an ODBC string for the driver"},
+    {"servercertificate", "for certificate checks pass an ODBC string for the driver"}};
 // clang-format on
 
 bool Contains(const std::vector<std::string_view>& keys, std::string_view key) {
@@ -119,6 +154,7 @@ std::optional<std::string> SqlServerProviderVersion(std::string_view provider) {
     if (name.compare(0, base.size(), base) != 0) continue;
     const std::string version = name.substr(base.size());
     if (base == "sqloledb" && !version.empty()) return std::nullopt;
+    if (version.size() > 3) return std::nullopt;  // no such release
     if (std::all_of(version.begin(), version.end(),
                     [](unsigned char c) { return std::isdigit(c) != 0; })) {
       return version;
@@ -137,12 +173,29 @@ std::optional<bool> ParseBool(std::string_view text) {
 enum class Encryption { Off, Mandatory, Strict };
 
 struct ServerAddress {
-  std::string host;
+  std::string host;  // an IPv6 address without its brackets
+  bool ipv6 = false;
   std::string instance;  // empty when a port is given or none is named
   std::string port;      // decimal, empty for the default
 };
 
-// "tcp:host\instance,port" and its shorter forms.
+bool AllDigits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+std::string ReadPort(std::string_view text, std::string_view after) {
+  const std::string_view port = TrimBlanks(text);
+  // Five digits at most: std::stoi cannot overflow.
+  if (!AllDigits(port) || port.size() > 5 || std::stoi(std::string(port)) < 1 ||
+      std::stoi(std::string(port)) > 65535) {
+    ThrowInvalid(
+        fmt::format("the port after '{}' in Data Source must be a number from 1 to 65535", after));
+  }
+  return std::to_string(std::stoi(std::string(port)));
+}
+
+// "tcp:host\instance,port", "[IPv6],port", "host:port" and their shorter forms.
 ServerAddress ParseServerAddress(std::string_view text) {
   std::string_view rest = TrimBlanks(text);
   const std::string lower = ToLowerAscii(rest);
@@ -159,16 +212,27 @@ ServerAddress ParseServerAddress(std::string_view text) {
     }
   }
   ServerAddress address;
+  if (!rest.empty() && rest.front() == '[') {
+    const size_t close = rest.find(']');
+    if (close == std::string_view::npos) {
+      ThrowInvalid("the IPv6 address in Data Source has no closing ']'; write [address],port");
+    }
+    address.host = std::string(TrimBlanks(rest.substr(1, close - 1)));
+    address.ipv6 = true;
+    rest = TrimBlanks(rest.substr(close + 1));
+    if (!rest.empty() && rest.front() == ',') {
+      address.port = ReadPort(rest.substr(1), ",");
+    } else if (!rest.empty()) {
+      ThrowInvalid("only ',' and a port may follow the IPv6 address in Data Source");
+    }
+    if (address.host.find(':') == std::string::npos) {
+      ThrowInvalid("Data Source holds no IPv6 address between '[' and ']'");
+    }
+    return address;
+  }
   const size_t comma = rest.rfind(',');
   if (comma != std::string_view::npos) {
-    const std::string_view port = TrimBlanks(rest.substr(comma + 1));
-    const bool digits =
-        !port.empty() && port.size() <= 5 &&
-        std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); });
-    if (!digits || std::stoi(std::string(port)) < 1 || std::stoi(std::string(port)) > 65535) {
-      ThrowInvalid("the port after ',' in Data Source must be a number from 1 to 65535");
-    }
-    address.port = std::to_string(std::stoi(std::string(port)));
+    address.port = ReadPort(rest.substr(comma + 1), ",");
     rest = TrimBlanks(rest.substr(0, comma));
   }
   const size_t backslash = rest.find('\\');
@@ -176,6 +240,19 @@ ServerAddress ParseServerAddress(std::string_view text) {
   if (backslash != std::string_view::npos && address.port.empty()) {
     address.instance = std::string(TrimBlanks(rest.substr(backslash + 1)));
     if (address.instance.empty()) ThrowInvalid("Data Source names no instance after '\\'");
+  }
+  const size_t colon = host.find(':');
+  if (colon != std::string_view::npos && host.find(':', colon + 1) == std::string_view::npos) {
+    // "host:port", as other clients write it; SQL Server's own write "host,port".
+    if (!address.port.empty() || !address.instance.empty()) {
+      ThrowInvalid(
+          "Data Source gives a port after ':' and after ',' or an instance; write "
+          "host,port");
+    }
+    address.port = ReadPort(host.substr(colon + 1), ":");
+    host = TrimBlanks(host.substr(0, colon));
+  } else if (colon != std::string_view::npos) {
+    address.ipv6 = true;  // written without brackets
   }
   if (host == "." || ToLowerAscii(host) == "(local)") host = "localhost";
   if (host.empty()) ThrowInvalid("Data Source names no server");
@@ -326,24 +403,31 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
         "such as Driver=FreeTDS;Server=host;Port=1433;Database=db;UID=user;PWD=password",
         *provider));
   }
-  const std::vector<std::string>& keys = pairs.KeysInOrder();
+  const std::vector<CPairLookup::Key>& keys = pairs.KeysInOrder();
   for (size_t i = 0; i < keys.size(); ++i) {
-    if (Contains(kTranslatedKeys, keys[i]) || Contains(kIgnoredKeys, keys[i])) continue;
-    // Right after a password it is most likely the rest of an unquoted one:
-    // not to be shown.
-    if (i > 0 && (keys[i - 1] == "password" || keys[i - 1] == "pwd")) {
+    const std::string& key = keys[i].lower;
+    if (Contains(kTranslatedKeys, key) || Contains(kIgnoredKeys, key)) continue;
+    // Right after a password it may be the rest of an unquoted one: not to be shown.
+    if (i > 0 && (keys[i - 1].lower == "password" || keys[i - 1].lower == "pwd")) {
       ThrowInvalid(
-          fmt::format("pair {} after the password cannot be read; a password that "
-                      "holds ';' must be in quotes: Password=\"...\"",
+          fmt::format("pair {}, after the password, is not a key read here; if it is part of the "
+                      "password, write the password in quotes: Password=\"...\"",
                       i + 1));
     }
+    for (const auto& [refused, instead] : kRefusedKeys) {
+      if (key == refused) {
+        ThrowInvalid(
+            fmt::format("the key '{}' cannot be honoured here; {}", keys[i].written, instead));
+      }
+    }
     ThrowInvalid(
-        fmt::format("the key '{}' cannot be honoured here; docs/sql-server.md lists "
-                    "the keys read",
-                    keys[i]));
+        fmt::format("the key '{}' is not read here; leave it out, or pass an ODBC string "
+                    "(Driver=...) with the driver's own keys; docs/sql-server.md lists the keys "
+                    "read",
+                    keys[i].written));
   }
 
-  if (const auto integrated = pairs.Get({"integrated security", "trusted_connection"})) {
+  if (const auto integrated = pairs.Get({"integrated security"}, {"trusted_connection"})) {
     const std::string value = ToLowerAscii(TrimBlanks(*integrated));
     if (value == "sspi" || ParseBool(value).value_or(false)) {
       ThrowInvalid(
@@ -355,13 +439,27 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
       ThrowInvalid("Integrated Security must be SSPI, true, yes, false or no");
     }
   }
-  const std::optional<std::string> user = pairs.Get({"user id", "uid"});
+  if (const auto authentication = pairs.Get({"authentication"})) {
+    if (ToLowerAscii(TrimBlanks(*authentication)) != "sqlpassword") {
+      ThrowInvalid(
+          "only Authentication=SqlPassword is available here; write User ID and Password of a "
+          "SQL Server login");
+    }
+  }
+  const std::optional<std::string> user = pairs.Get({"user id"}, {"uid"});
   if (!user || TrimBlanks(*user).empty()) {
     ThrowInvalid("no User ID; write User ID and Password of a SQL Server login");
   }
+  // The providers log in with "DOMAIN\user" as a SQL Server login (which
+  // cannot hold '\'); FreeTDS would instead try a Windows (NTLM) login.
+  if (user->find('\\') != std::string::npos) {
+    ThrowInvalid(
+        "User ID names a Windows account (DOMAIN\\user); Windows logins are not available "
+        "here; write User ID and Password of a SQL Server login");
+  }
   // As the providers do, a network address overrides the server name.
-  std::optional<std::string> server = pairs.Get({"address", "addr", "network address"});
-  if (!server) server = pairs.Get({"data source", "server"});
+  std::optional<std::string> server = pairs.Get({"network address"}, {"address", "addr"});
+  if (!server) server = pairs.Get({"data source"}, {"server"});
   if (!server) ThrowInvalid("no Data Source; write Data Source=host, host,port or host\\instance");
   const ServerAddress address = ParseServerAddress(*server);
 
@@ -369,7 +467,7 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
   // MSOLEDBSQL 19 and later encrypt unless told not to.
   Encryption encryption =
       !version->empty() && std::stoi(*version) >= 19 ? Encryption::Mandatory : Encryption::Off;
-  if (const auto encrypt = pairs.Get({"encrypt", "use encryption for data"})) {
+  if (const auto encrypt = pairs.Get({"use encryption for data"}, {"encrypt"})) {
     const std::string value = ToLowerAscii(TrimBlanks(*encrypt));
     if (value == "strict") {
       encryption = Encryption::Strict;
@@ -382,15 +480,14 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
     }
   }
   std::optional<bool> trustCertificate;
-  if (const auto trust = pairs.Get({"trustservercertificate", "trust server certificate"})) {
+  if (const auto trust = pairs.Get({"trust server certificate"}, {"trustservercertificate"})) {
     trustCertificate = ParseBool(*trust);
     if (!trustCertificate) ThrowInvalid("TrustServerCertificate must be true, false, yes or no");
   }
   std::string timeout(kDefaultConnectTimeout);
-  if (const auto given = pairs.Get({"connect timeout", "connection timeout"})) {
+  if (const auto given = pairs.Get({"connect timeout", "connection timeout"}, {"timeout"})) {
     const std::string_view value = TrimBlanks(*given);
-    if (value.empty() || value.size() > 6 ||
-        !std::all_of(value.begin(), value.end(), [](unsigned char c) { return std::isdigit(c); })) {
+    if (!AllDigits(value) || value.size() > 6) {
       ThrowInvalid("Connect Timeout must be a number of seconds");
     }
     timeout = std::to_string(std::stoi(std::string(value)));  // "0": no limit
@@ -399,19 +496,21 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
   COdbcPairs odbc(driver);
   odbc.Append("Driver", OdbcDriverName(driver));
   if (driver == SqlServerOdbcDriver::FreeTds) {
+    // FreeTDS resolves an IPv6 address written without brackets.
     odbc.Append("Server",
                 address.instance.empty() ? address.host : address.host + "\\" + address.instance);
     if (!address.port.empty()) odbc.Append("Port", address.port);
   } else {
-    odbc.Append("Server", !address.instance.empty() ? address.host + "\\" + address.instance
-                          : address.port.empty()    ? "tcp:" + address.host
-                                                    : "tcp:" + address.host + "," + address.port);
+    const std::string host = address.ipv6 ? "[" + address.host + "]" : address.host;
+    odbc.Append("Server", !address.instance.empty() ? host + "\\" + address.instance
+                          : address.port.empty()    ? "tcp:" + host
+                                                    : "tcp:" + host + "," + address.port);
   }
-  if (const auto database = pairs.Get({"initial catalog", "database"})) {
+  if (const auto database = pairs.Get({"initial catalog"}, {"database"})) {
     odbc.Append("Database", *database);
   }
   odbc.Append("UID", *user);
-  odbc.Append("PWD", pairs.Get({"password", "pwd"}).value_or(""));
+  odbc.Append("PWD", pairs.Get({"password"}, {"pwd"}).value_or(""));
   if (driver == SqlServerOdbcDriver::FreeTds) {
     odbc.Append("TDS_Version", "7.4");
     odbc.Append("ClientCharset", "UTF-8");
@@ -435,9 +534,10 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
                                                                  : "no");
     if (trustCertificate) odbc.Append("TrustServerCertificate", *trustCertificate ? "yes" : "no");
   }
-  if (const auto app = pairs.Get({"application name", "app"})) odbc.Append("APP", *app);
-  if (const auto wsid = pairs.Get({"workstation id", "wsid"})) odbc.Append("WSID", *wsid);
-  return odbc.Text();
+  if (const auto app = pairs.Get({"application name"}, {"app"})) odbc.Append("APP", *app);
+  if (const auto wsid = pairs.Get({"workstation id"}, {"wsid"})) odbc.Append("WSID", *wsid);
+  // FreeTDS reads a braced value that ends the string with its closing brace.
+  return odbc.Text() + ";";
 }
 
 SqlServerOdbcDriver RegisteredSqlServerDriver() {

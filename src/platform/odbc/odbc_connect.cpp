@@ -9,6 +9,7 @@
 #include "platform/odbc/connect_checks.hpp"
 #include "platform/odbc/odbc_diagnostics.hpp"
 #include "platform/odbc/odbc_recordset.hpp"
+#include "platform/odbc/odbc_text.hpp"
 #include "platform/odbc/source.hpp"
 
 namespace zx {
@@ -58,7 +59,7 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
 
 std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
                                                const COdbcOptions& options) {
-  const std::string checkedString = CheckSqliteDatabase(connectString);
+  const std::string checkedString = TerminatedConnectString(CheckSqliteDatabase(connectString));
   auto state = std::make_shared<CConnectionState>();
   state->m_queryTimeout = static_cast<SQLULEN>(std::max(options.queryTimeoutSeconds, 0));
 
@@ -73,10 +74,24 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
   Check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_HANDLE_ENV, env, "SQLAllocHandle");
   state->m_dbc.reset(dbc);
 
-  Check(SQLDriverConnect(dbc, nullptr,
-                         reinterpret_cast<SQLCHAR*>(const_cast<char*>(checkedString.c_str())),
-                         SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
-        SQL_HANDLE_DBC, dbc, "SQLDriverConnect");
+  // The wide entry point, so that every login field reaches the driver as
+  // written: FreeTDS reads a narrow connection string as ISO 8859-1. The
+  // SQLite driver has no wide entry points, and the driver manager would
+  // hand it the text before it knows the character set; it reads narrow
+  // texts as UTF-8. Later calls are wide for both: once connected, the
+  // driver manager converts them right.
+  SQLRETURN rc = SQL_ERROR;
+  if (NamesSqliteDriver(checkedString)) {
+    rc = SQLDriverConnect(dbc, nullptr,
+                          reinterpret_cast<SQLCHAR*>(const_cast<char*>(checkedString.c_str())),
+                          SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  } else {
+    COdbcWideText wide = ToOdbcWide(checkedString, "connection string");
+    rc = SQLDriverConnectW(dbc, nullptr, wide.data(), static_cast<SQLSMALLINT>(wide.size()),
+                           nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    std::fill(wide.begin(), wide.end(), SQLWCHAR{0});  // it held the password
+  }
+  Check(rc, SQL_HANDLE_DBC, dbc, "SQLDriverConnect");
   state->m_connected = true;
 
   char dbmsName[256] = {};

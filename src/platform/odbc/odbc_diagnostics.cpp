@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "platform/error.hpp"
+#include "platform/odbc/odbc_text.hpp"
 
 namespace zx {
 
@@ -20,24 +21,26 @@ struct CDiagRecord {
 std::vector<CDiagRecord> ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
   std::vector<CDiagRecord> records;
   if (handle == SQL_NULL_HANDLE) return records;
-  std::string message(512, '\0');
+  // Wide, as the connection was made: the server's texts (a login name,
+  // an object name) come back as it sent them.
+  std::vector<SQLWCHAR> message(512);
   for (SQLSMALLINT number = 1;; ++number) {
-    SQLCHAR state[6] = {};
+    SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRec(handleType, handle, number, state, &native,
-                                 reinterpret_cast<SQLCHAR*>(message.data()),
-                                 static_cast<SQLSMALLINT>(message.size()), &length);
+    SQLRETURN rc = SQLGetDiagRecW(handleType, handle, number, state, &native, message.data(),
+                                  static_cast<SQLSMALLINT>(message.size()), &length);
     if (rc == SQL_SUCCESS_WITH_INFO && static_cast<size_t>(length) >= message.size()) {
       message.resize(static_cast<size_t>(length) + 1);
-      rc = SQLGetDiagRec(handleType, handle, number, state, &native,
-                         reinterpret_cast<SQLCHAR*>(message.data()),
-                         static_cast<SQLSMALLINT>(message.size()), &length);
+      rc = SQLGetDiagRecW(handleType, handle, number, state, &native, message.data(),
+                          static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!SQL_SUCCEEDED(rc)) break;
     const size_t used =
         std::min(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), message.size() - 1);
-    records.push_back({reinterpret_cast<const char*>(state), message.substr(0, used)});
+    size_t stateLength = 0;
+    while (stateLength < 5 && state[stateLength] != 0) ++stateLength;
+    records.push_back({FromOdbcWide(state, stateLength), FromOdbcWide(message.data(), used)});
   }
   return records;
 }

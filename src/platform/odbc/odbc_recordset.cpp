@@ -10,6 +10,7 @@
 
 #include "platform/error.hpp"
 #include "platform/odbc/odbc_diagnostics.hpp"
+#include "platform/odbc/odbc_text.hpp"
 #include "platform/odbc/sqlite_text.hpp"
 
 namespace zx {
@@ -30,9 +31,9 @@ void COdbcRecordset::Open(const std::string& sql) {
   SetOptionalStatementAttr(Statement(), SQL_ATTR_CONCURRENCY, SQL_CONCUR_READ_ONLY);
   SetOptionalStatementAttr(Statement(), SQL_ATTR_QUERY_TIMEOUT, m_state->m_queryTimeout);
 
+  COdbcWideText wide = ToOdbcWide(sql, "SQL text");
   const SQLRETURN rc =
-      SQLExecDirect(Statement(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
-                    static_cast<SQLINTEGER>(sql.size()));
+      SQLExecDirectW(Statement(), wide.data(), static_cast<SQLINTEGER>(wide.size()));
   if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, Statement(), "SQLExecDirect");
 
   Describe();
@@ -47,13 +48,13 @@ void COdbcRecordset::Describe() {
   Check(SQLNumResultCols(Statement(), &count), SQL_HANDLE_STMT, Statement(), "SQLNumResultCols");
   m_columns.resize(static_cast<size_t>(count));
   const bool typeByValue = m_state->m_typeByValue;
-  std::vector<SQLCHAR> name(256);
+  std::vector<SQLWCHAR> name(256);
   for (SQLUSMALLINT i = 0; i < static_cast<SQLUSMALLINT>(count); ++i) {
     SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
     SQLULEN size = 0;
     auto describe = [&] {
-      return SQLDescribeCol(Statement(), i + 1, name.data(), static_cast<SQLSMALLINT>(name.size()),
-                            &nameLength, &sqlType, &size, &digits, &nullable);
+      return SQLDescribeColW(Statement(), i + 1, name.data(), static_cast<SQLSMALLINT>(name.size()),
+                             &nameLength, &sqlType, &size, &digits, &nullable);
     };
     SQLRETURN rc = describe();
     if (SQL_SUCCEEDED(rc) && static_cast<size_t>(nameLength) >= name.size()) {
@@ -63,8 +64,8 @@ void COdbcRecordset::Describe() {
     Check(rc, SQL_HANDLE_STMT, Statement(), "SQLDescribeCol");
 
     CColumn& column = m_columns[i];
-    column.name.assign(reinterpret_cast<const char*>(name.data()),
-                       std::min<size_t>(static_cast<size_t>(nameLength), name.size() - 1));
+    column.name = FromOdbcWide(name.data(),
+                               std::min<size_t>(static_cast<size_t>(nameLength), name.size() - 1));
     column.kind = KindOfSqlType(sqlType);
     if (typeByValue && IsCharType(sqlType)) {
       char typeName[128] = {};
