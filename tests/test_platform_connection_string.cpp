@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "platform/odbc/connection_string.hpp"
 #include "platform/odbc/source.hpp"
 #include "support/process.hpp"
+#include "support/sql_server.hpp"
 #include "support/temp_dir.hpp"
 
 namespace zx {
@@ -35,6 +37,29 @@ std::string Translated(const std::string& text,
   } catch (const std::invalid_argument& e) {
     return std::string("error: ") + e.what();
   }
+}
+
+// The field `key` of the stand-in's last login record (one JSON object a line).
+std::string LastLogin(const std::string& logFile, const std::string& key) {
+  const std::string text = test::ReadFileBytes(logFile);
+  const size_t line = text.rfind('\n', text.size() < 2 ? 0 : text.size() - 2);
+  const std::string last = line == std::string::npos ? text : text.substr(line + 1);
+  const std::string marker = "\"" + key + "\": \"";
+  size_t at = last.find(marker);
+  if (at == std::string::npos) return "(none)";
+  std::string value;
+  for (at += marker.size(); at < last.size() && last[at] != '"'; ++at) {
+    if (last[at] == '\\') ++at;  // only \" and \\ occur in these texts
+    value += last[at];
+  }
+  return value;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
 }
 
 TEST(PlatformConnectionString, ParsesByTheOleDbRules) {
@@ -274,6 +299,120 @@ TEST(PlatformConnectionString, TranslatesSqlServerProvidersAndRejectsTheRest) {
     EXPECT_NE(description.find("[FreeTDS]"), std::string::npos) << description;
     EXPECT_NE(description.find("[08S01]"), std::string::npos) << description;
     EXPECT_EQ(description.find("Secr3t!"), std::string::npos) << description;
+  }
+}
+
+// Logins reach the server as the caller wrote them: the stand-in decodes
+// LOGIN7 as SQL Server does and accepts only its one login.
+TEST(PlatformConnectionString, LoginsReachTheServerAsWritten) {
+  if (test::CSqlServer::IsReal()) return;  // the logins are the stand-in's
+  test::CTempDir dir;
+  const std::string log = dir.file("logins.txt");
+  struct Login {
+    std::string user, password, database;
+  };
+  // Values in the ADO forms: double quotes, single quotes and braces, each
+  // with its closing character doubled inside.
+  auto doubleQuoted = [](const std::string& v) { return "\"" + Replaced(v, "\"", "\"\"") + "\""; };
+  auto singleQuoted = [](const std::string& v) { return "'" + Replaced(v, "'", "''") + "'"; };
+  auto braced = [](const std::string& v) { return "{" + Replaced(v, "}", "}}") + "}"; };
+  // FreeTDS's own form: braces, nothing doubled (no "};" inside).
+  auto freeTds = [](const std::string& v) { return "{" + v + "}"; };
+  const std::vector<Login> logins = {{"jürgen", "pässwörd", "Pänel"},
+                                     {";Jö=r\"g'{en}", "{p;ä=s\"s'w}rd=", "\"Pä;n{e}l'"},
+                                     {"=ü'", ";=pä\"ß;", "'Pä=nel;\""}};
+  for (const Login& login : logins) {
+    SCOPED_TRACE(login.user);
+    test::CSqlServer server(dir.file("server.db"),
+                            {"--user", login.user, "--password", login.password, "--database",
+                             login.database, "--login-log", log});
+    const std::string address = "127.0.0.1," + server.Port();
+    const std::string app = "'Panel=export; {nightly}";
+    std::vector<std::string> texts;
+    const std::vector<std::function<std::string(const std::string&)>> quotes = {
+        doubleQuoted, singleQuoted, braced};
+    for (const auto& quote : quotes) {
+      texts.push_back("Provider=SQLOLEDB.1;Data Source=" + address + ";Initial Catalog=" +
+                      quote(login.database) + ";User ID=" + quote(login.user) +
+                      ";Password=" + quote(login.password) + ";Application Name=" + quote(app));
+    }
+    // Provider-string keys, overridden by their initialization-string
+    // counterparts written before or after them.
+    texts.push_back(
+        "Provider=MSOLEDBSQL;Server=old-host,1;UID=old;PWD=old;Database=Old;APP=old;"
+        "Data Source=" +
+        address + ";User ID=" + doubleQuoted(login.user) +
+        ";Password=" + doubleQuoted(login.password) + ";Initial Catalog=" + braced(login.database) +
+        ";Application Name=" + braced(app) + ";Timeout=30;Encrypt=no");
+    texts.push_back("Provider=SQLNCLI11;User ID=" + singleQuoted(login.user) +
+                    ";Password=" + singleQuoted(login.password) + ";Initial Catalog=" +
+                    singleQuoted(login.database) + ";Application Name=" + doubleQuoted(app) +
+                    ";Data Source=127.0.0.1:" + server.Port() + ";Server=old-host;UID=old");
+    // A plain FreeTDS string, its braced application name last.
+    const std::string odbc = "Driver=FreeTDS;Server=127.0.0.1;Port=" + server.Port() +
+                             ";TDS_Version=7.4;ClientCharset=UTF-8;UID=" + freeTds(login.user) +
+                             ";PWD=" + freeTds(login.password) +
+                             ";Database=" + freeTds(login.database) + ";APP=" + freeTds(app);
+    texts.push_back(odbc);
+    for (const std::string& text : texts) {
+      SCOPED_TRACE(text);
+      std::string description;
+      try {
+        const std::string translated = ToOdbcConnectionString(text, SqlServerOdbcDriver::FreeTds);
+        EXPECT_EQ(ConnectOdbc(translated, 10)->QueryScalar("SELECT 1"), CValue::FromInt32(1));
+      } catch (const std::exception& e) {
+        description = e.what();
+      }
+      EXPECT_EQ(description, "");
+      EXPECT_EQ(LastLogin(log, "kind"), "SQL");
+      EXPECT_EQ(LastLogin(log, "user"), login.user);
+      EXPECT_EQ(LastLogin(log, "database"), login.database);
+      EXPECT_EQ(LastLogin(log, "app"), app);
+    }
+    {
+      // A wrong password: the server's refusal, and never the password.
+      const CExportError error = [&] {
+        try {
+          ConnectOdbc(Replaced(odbc, freeTds(login.password), "{" + login.password + "x}"), 10);
+        } catch (const CExportError& e) {
+          return e;
+        }
+        return CExportError(0, "", "connected");
+      }();
+      EXPECT_EQ(error.Source(), "[FreeTDS][SQL Server]");
+      EXPECT_EQ(error.Description().rfind("[42000] Login failed for user '" + login.user + "'.", 0),
+                0u)
+          << error.Description();
+      EXPECT_EQ(error.Description().find(login.password), std::string::npos);
+    }
+  }
+  {
+    // IPv6: the address without its brackets, the port apart.
+    test::CSqlServer server(dir.file("server.db"), {"--host", "::1", "--login-log", log});
+    const std::string text = "Provider=SQLOLEDB;Data Source=[::1]," + server.Port() +
+                             ";Initial Catalog=Panel;User ID=exporter;Password=secret;"
+                             "Workstation ID=\"WS 1; panel\"";
+    EXPECT_EQ(ConnectOdbc(ToOdbcConnectionString(text, SqlServerOdbcDriver::FreeTds), 10)
+                  ->QueryScalar("SELECT 1"),
+              CValue::FromInt32(1));
+    EXPECT_EQ(LastLogin(log, "host"), "WS 1; panel");
+  }
+  {
+    // A Windows account in a plain FreeTDS string is FreeTDS's NTLM login,
+    // as FreeTDS documents it; an ADO string with one is refused before
+    // anything is sent.
+    test::CSqlServer server(dir.file("server.db"), {"--login-log", log});
+    const std::string odbc = "Driver=FreeTDS;Server=127.0.0.1;Port=" + server.Port() +
+                             ";UID=CORP\\alice;PWD=secret;TDS_Version=7.4";
+    EXPECT_THROW(ConnectOdbc(odbc, 10), CExportError);
+    EXPECT_EQ(LastLogin(log, "kind"), "NTLM");
+    EXPECT_EQ(LastLogin(log, "user"), "");
+    const std::string before = test::ReadFileBytes(log);
+    EXPECT_THROW(ToOdbcConnectionString("Provider=SQLOLEDB;Data Source=127.0.0.1," + server.Port() +
+                                            ";User ID=CORP\\alice;Password=secret",
+                                        SqlServerOdbcDriver::FreeTds),
+                 std::invalid_argument);
+    EXPECT_EQ(test::ReadFileBytes(log), before);
   }
 }
 

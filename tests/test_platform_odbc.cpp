@@ -276,6 +276,20 @@ TEST(PlatformOdbc, DriverErrorsCarryTheDriverText) {
               "'x;y' on server 'db1'");
     EXPECT_EQ(DatabaseNameForMessages("DSN=survey;PWD=p"), "data source 'survey'");
     EXPECT_EQ(DatabaseNameForMessages("PWD=p"), "(unnamed)");
+    // Names outside ASCII, in the path, the SQL, the column names and the
+    // driver's messages, arrive and come back as written.
+    std::filesystem::create_directory(dir.file("Dossier é"));
+    const std::string accented = dir.file("Dossier é/Pänel.db");
+    test::RunSql(accented,
+                 "CREATE TABLE [Pänel] ([Größe] TEXT); INSERT INTO [Pänel] VALUES ('été');");
+    auto connection = ConnectOdbc("Driver=SQLite3;Database=" + accented, 300);
+    auto recordset =
+        connection->Execute("SELECT [Größe] AS [Größe ✓] FROM [Pänel] WHERE [Größe] = 'été'");
+    EXPECT_EQ(recordset->FieldName(0), "Größe ✓");
+    EXPECT_EQ(recordset->FieldValue(0), CValue::FromText("été"));
+    const CExportError missing = ErrorOf([&] { connection->Execute("SELECT * FROM [Nöpe]"); });
+    EXPECT_EQ(missing.Description().rfind("[HY000] no such table: Nöpe", 0), 0u)
+        << missing.Description();
   }
   CSqliteSourceDb db;
   auto connection = ConnectOdbc(db.ConnectString(), 300);

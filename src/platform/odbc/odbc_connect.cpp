@@ -28,7 +28,7 @@ class COdbcConnection final : public CSourceConnection {
     }
     SQLHSTMT raw = SQL_NULL_HSTMT;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, m_state->m_dbc.get(), &raw), SQL_HANDLE_DBC,
-          m_state->m_dbc.get(), "SQLAllocHandle");
+          m_state->m_dbc.get(), "SQLAllocHandle", m_state->m_texts);
     auto recordset = std::make_unique<COdbcRecordset>(m_state, CStmtHandle(raw));
     m_state->m_active = recordset.get();
     lock.unlock();
@@ -61,6 +61,8 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
                                                const COdbcOptions& options) {
   const std::string checkedString = TerminatedConnectString(CheckSqliteDatabase(connectString));
   auto state = std::make_shared<CConnectionState>();
+  const COdbcTexts texts = NamesSqliteDriver(checkedString) ? COdbcTexts::Narrow : COdbcTexts::Wide;
+  state->m_texts = texts;
   state->m_queryTimeout = static_cast<SQLULEN>(std::max(options.queryTimeoutSeconds, 0));
 
   SQLHENV env = SQL_NULL_HENV;
@@ -69,19 +71,14 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
   }
   state->m_env.reset(env);
   Check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
-        SQL_HANDLE_ENV, env, "SQLSetEnvAttr");
+        SQL_HANDLE_ENV, env, "SQLSetEnvAttr", texts);
   SQLHDBC dbc = SQL_NULL_HDBC;
-  Check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_HANDLE_ENV, env, "SQLAllocHandle");
+  Check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_HANDLE_ENV, env, "SQLAllocHandle", texts);
   state->m_dbc.reset(dbc);
 
-  // The wide entry point, so that every login field reaches the driver as
-  // written: FreeTDS reads a narrow connection string as ISO 8859-1. The
-  // SQLite driver has no wide entry points, and the driver manager would
-  // hand it the text before it knows the character set; it reads narrow
-  // texts as UTF-8. Later calls are wide for both: once connected, the
-  // driver manager converts them right.
+  // Every login field reaches the driver as written (odbc_text.hpp).
   SQLRETURN rc = SQL_ERROR;
-  if (NamesSqliteDriver(checkedString)) {
+  if (texts == COdbcTexts::Narrow) {
     rc = SQLDriverConnect(dbc, nullptr,
                           reinterpret_cast<SQLCHAR*>(const_cast<char*>(checkedString.c_str())),
                           SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
@@ -91,13 +88,13 @@ std::unique_ptr<CSourceConnection> ConnectOdbc(const std::string& connectString,
                            nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     std::fill(wide.begin(), wide.end(), SQLWCHAR{0});  // it held the password
   }
-  Check(rc, SQL_HANDLE_DBC, dbc, "SQLDriverConnect");
+  Check(rc, SQL_HANDLE_DBC, dbc, "SQLDriverConnect", texts);
   state->m_connected = true;
 
   char dbmsName[256] = {};
   SQLSMALLINT length = 0;
   Check(SQLGetInfo(dbc, SQL_DBMS_NAME, dbmsName, sizeof dbmsName, &length), SQL_HANDLE_DBC, dbc,
-        "SQLGetInfo");
+        "SQLGetInfo", texts);
   state->m_dialect = DialectOf(dbmsName);
   state->m_typeByValue = state->m_dialect == SqlDialect::Sqlite && !options.declaredTypes;
   // SQLCancel from another thread stops a statement that waits on a server.

@@ -27,14 +27,22 @@ T Load(const char* p) {
 }  // namespace
 
 void COdbcRecordset::Open(const std::string& sql) {
-  SetOptionalStatementAttr(Statement(), SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_FORWARD_ONLY);
-  SetOptionalStatementAttr(Statement(), SQL_ATTR_CONCURRENCY, SQL_CONCUR_READ_ONLY);
-  SetOptionalStatementAttr(Statement(), SQL_ATTR_QUERY_TIMEOUT, m_state->m_queryTimeout);
+  SetOptionalStatementAttr(Statement(), SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_FORWARD_ONLY,
+                           m_state->m_texts);
+  SetOptionalStatementAttr(Statement(), SQL_ATTR_CONCURRENCY, SQL_CONCUR_READ_ONLY,
+                           m_state->m_texts);
+  SetOptionalStatementAttr(Statement(), SQL_ATTR_QUERY_TIMEOUT, m_state->m_queryTimeout,
+                           m_state->m_texts);
 
-  COdbcWideText wide = ToOdbcWide(sql, "SQL text");
-  const SQLRETURN rc =
-      SQLExecDirectW(Statement(), wide.data(), static_cast<SQLINTEGER>(wide.size()));
-  if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, Statement(), "SQLExecDirect");
+  SQLRETURN rc = SQL_ERROR;
+  if (m_state->m_texts == COdbcTexts::Wide) {
+    COdbcWideText wide = ToOdbcWide(sql, "SQL text");
+    rc = SQLExecDirectW(Statement(), wide.data(), static_cast<SQLINTEGER>(wide.size()));
+  } else {
+    rc = SQLExecDirect(Statement(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
+                       static_cast<SQLINTEGER>(sql.size()));
+  }
+  if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, Statement(), "SQLExecDirect", m_state->m_texts);
 
   Describe();
   if (m_columns.empty()) return;  // a statement without a result
@@ -45,34 +53,46 @@ void COdbcRecordset::Open(const std::string& sql) {
 
 void COdbcRecordset::Describe() {
   SQLSMALLINT count = 0;
-  Check(SQLNumResultCols(Statement(), &count), SQL_HANDLE_STMT, Statement(), "SQLNumResultCols");
+  Check(SQLNumResultCols(Statement(), &count), SQL_HANDLE_STMT, Statement(), "SQLNumResultCols",
+        m_state->m_texts);
   m_columns.resize(static_cast<size_t>(count));
   const bool typeByValue = m_state->m_typeByValue;
-  std::vector<SQLWCHAR> name(256);
+  const bool wide = m_state->m_texts == COdbcTexts::Wide;
+  std::vector<SQLWCHAR> wideName(256);
+  std::vector<SQLCHAR> narrowName(256);
   for (SQLUSMALLINT i = 0; i < static_cast<SQLUSMALLINT>(count); ++i) {
     SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
     SQLULEN size = 0;
     auto describe = [&] {
-      return SQLDescribeColW(Statement(), i + 1, name.data(), static_cast<SQLSMALLINT>(name.size()),
-                             &nameLength, &sqlType, &size, &digits, &nullable);
+      if (wide) {
+        return SQLDescribeColW(Statement(), i + 1, wideName.data(),
+                               static_cast<SQLSMALLINT>(wideName.size()), &nameLength, &sqlType,
+                               &size, &digits, &nullable);
+      }
+      return SQLDescribeCol(Statement(), i + 1, narrowName.data(),
+                            static_cast<SQLSMALLINT>(narrowName.size()), &nameLength, &sqlType,
+                            &size, &digits, &nullable);
     };
     SQLRETURN rc = describe();
-    if (SQL_SUCCEEDED(rc) && static_cast<size_t>(nameLength) >= name.size()) {
-      name.resize(static_cast<size_t>(nameLength) + 1);
+    if (SQL_SUCCEEDED(rc) && static_cast<size_t>(nameLength) >= wideName.size()) {
+      wideName.resize(static_cast<size_t>(nameLength) + 1);
+      narrowName.resize(static_cast<size_t>(nameLength) + 1);
       rc = describe();
     }
-    Check(rc, SQL_HANDLE_STMT, Statement(), "SQLDescribeCol");
+    Check(rc, SQL_HANDLE_STMT, Statement(), "SQLDescribeCol", m_state->m_texts);
 
     CColumn& column = m_columns[i];
-    column.name = FromOdbcWide(name.data(),
-                               std::min<size_t>(static_cast<size_t>(nameLength), name.size() - 1));
+    const size_t length = std::min<size_t>(
+        static_cast<size_t>(std::max<SQLSMALLINT>(nameLength, 0)), wideName.size() - 1);
+    column.name = wide ? FromOdbcWide(wideName.data(), length)
+                       : std::string(reinterpret_cast<const char*>(narrowName.data()), length);
     column.kind = KindOfSqlType(sqlType);
     if (typeByValue && IsCharType(sqlType)) {
       char typeName[128] = {};
       SQLSMALLINT typeLength = 0;
       Check(SQLColAttribute(Statement(), i + 1, SQL_DESC_TYPE_NAME, typeName, sizeof typeName,
                             &typeLength, nullptr),
-            SQL_HANDLE_STMT, Statement(), "SQLColAttribute");
+            SQL_HANDLE_STMT, Statement(), "SQLColAttribute", m_state->m_texts);
       if (IsUntypedSqliteColumn(typeName)) column.kind = CKind::Untyped;
     }
 
@@ -96,7 +116,8 @@ void COdbcRecordset::Plan() {
 void COdbcRecordset::Bind() {
   SQLHSTMT stmt = Statement();
   auto set = [&](SQLINTEGER attribute, SQLPOINTER value) {
-    Check(SQLSetStmtAttr(stmt, attribute, value, 0), SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr");
+    Check(SQLSetStmtAttr(stmt, attribute, value, 0), SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr",
+          m_state->m_texts);
   };
   set(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN));
   set(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(m_rowsetSize));
@@ -109,7 +130,7 @@ void COdbcRecordset::Bind() {
     if (!column.bound) continue;
     Check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), column.cType, base + column.offset,
                      column.elementBytes, &m_indicators[i * m_rowsetSize]),
-          SQL_HANDLE_STMT, stmt, "SQLBindCol");
+          SQL_HANDLE_STMT, stmt, "SQLBindCol", m_state->m_texts);
   }
 }
 
@@ -121,10 +142,10 @@ void COdbcRecordset::FetchBlock() {
     m_eof = true;
     return;
   }
-  Check(rc, SQL_HANDLE_STMT, Statement(), "SQLFetch");
+  Check(rc, SQL_HANDLE_STMT, Statement(), "SQLFetch", m_state->m_texts);
   for (SQLULEN row = 0; row < m_rowsFetched; ++row) {
     if (m_rowStatus[row] == SQL_ROW_ERROR) {
-      ThrowOdbcError(SQL_HANDLE_STMT, Statement(), rc, "SQLFetch");
+      ThrowOdbcError(SQL_HANDLE_STMT, Statement(), rc, "SQLFetch", m_state->m_texts);
     }
   }
   m_eof = m_rowsFetched == 0;
@@ -179,7 +200,7 @@ CValue COdbcRecordset::LoadValue(size_t index, SQLULEN row) {
     char* slot = reinterpret_cast<char*>(m_buffer.get()) + column.offset;
     Check(SQLGetData(Statement(), static_cast<SQLUSMALLINT>(index + 1), column.cType, slot,
                      column.elementBytes, &indicator),
-          SQL_HANDLE_STMT, Statement(), "SQLGetData");
+          SQL_HANDLE_STMT, Statement(), "SQLGetData", m_state->m_texts);
     data = slot;
   }
   if (indicator == SQL_NULL_DATA) return CValue();
@@ -216,7 +237,7 @@ bool COdbcRecordset::ReadWhole(size_t index, std::string& out) {
         SQLGetData(Statement(), static_cast<SQLUSMALLINT>(index + 1), column.cType, m_chunk.data(),
                    static_cast<SQLLEN>(m_chunk.size()), &indicator);
     if (rc == SQL_NO_DATA) return true;  // every part has been read
-    Check(rc, SQL_HANDLE_STMT, Statement(), "SQLGetData");
+    Check(rc, SQL_HANDLE_STMT, Statement(), "SQLGetData", m_state->m_texts);
     if (indicator == SQL_NULL_DATA) return false;
     const SQLLEN room = static_cast<SQLLEN>(m_chunk.size()) - terminator;
     if (indicator != SQL_NO_TOTAL && indicator <= room) {

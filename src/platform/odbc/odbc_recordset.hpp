@@ -15,6 +15,7 @@
 #include "platform/interruption.hpp"
 #include "platform/odbc/column_plan.hpp"
 #include "platform/odbc/odbc_handles.hpp"
+#include "platform/odbc/odbc_text.hpp"
 #include "platform/odbc/source.hpp"
 
 namespace zx {
@@ -34,6 +35,7 @@ struct CConnectionState {
   SQLUINTEGER m_getDataExtensions = 0;
   SQLULEN m_queryTimeout = 0;
   bool m_typeByValue = false;  // SQLite: values read as text and typed here
+  COdbcTexts m_texts = COdbcTexts::Wide;
 
   std::mutex m_activeLock;
   COdbcRecordset* m_active = nullptr;  // GUARDED_BY(m_activeLock)

@@ -1,8 +1,9 @@
 #pragma once
-// Texts at the driver manager's wide entry points: the program's texts are
-// UTF-8, the driver manager's wide ones UTF-16 (SQLWCHAR). Narrow calls would
-// leave the driver to guess the encoding, and FreeTDS takes narrow login
-// fields for ISO 8859-1.
+// How texts cross into the driver manager. The program's texts are UTF-8.
+// A driver with wide entry points (FreeTDS) gets them as UTF-16 (SQLWCHAR):
+// FreeTDS would read a narrow connection string as ISO 8859-1. A driver
+// without them (SQLite's) gets them narrow, as the UTF-8 it reads: the
+// driver manager's conversion for it depends on the locale.
 #include <sql.h>
 #include <sqlext.h>
 
@@ -10,6 +11,8 @@
 #include <string_view>
 
 namespace zx {
+
+enum class COdbcTexts { Narrow, Wide };
 
 using COdbcWideText = std::basic_string<SQLWCHAR>;
 
