@@ -12,6 +12,7 @@
 
 #include "platform/error.hpp"
 #include "platform/odbc/connect_checks.hpp"
+#include "platform/odbc/odbc_text.hpp"
 #include "platform/odbc/source.hpp"
 #include "platform/odbc/sqlite_text.hpp"
 #include "support/sql_server.hpp"
@@ -290,6 +291,20 @@ TEST(PlatformOdbc, DriverErrorsCarryTheDriverText) {
     const CExportError missing = ErrorOf([&] { connection->Execute("SELECT * FROM [Nöpe]"); });
     EXPECT_EQ(missing.Description().rfind("[HY000] no such table: Nöpe", 0), 0u)
         << missing.Description();
+  }
+  {
+    // Texts cross to wide entry points as UTF-16, surrogate pairs included;
+    // a text that is not UTF-8 is named, never shown.
+    const COdbcWideText wide = ToOdbcWide("aé✓📊", "test text");
+    EXPECT_EQ(wide, (COdbcWideText{'a', 0xE9, 0x2713, 0xD83D, 0xDCCA}));
+    EXPECT_EQ(FromOdbcWide(wide.data(), wide.size()), "aé✓📊");
+    const COdbcWideText lone = {'a', 0xD83D};
+    EXPECT_EQ(FromOdbcWide(lone.data(), lone.size()), "a\xEF\xBF\xBD");
+    for (const char* bad : {"PWD=s\xFF", "PWD=s\xC3", "PWD=s\xC0\xAF", "PWD=s\xED\xA0\x80"}) {
+      const CExportError error =
+          ErrorOf([&] { ConnectOdbc(std::string("Driver=FreeTDS;Server=x;") + bad, 5); });
+      EXPECT_EQ(error.Description(), "The connection string is not UTF-8 text (byte 30)") << bad;
+    }
   }
   CSqliteSourceDb db;
   auto connection = ConnectOdbc(db.ConnectString(), 300);

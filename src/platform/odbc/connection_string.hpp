@@ -32,10 +32,13 @@ const char* OdbcDriverName(SqlServerOdbcDriver driver);
 // - unchanged when it names an ODBC driver or data source (Driver, DSN or
 //   FileDSN key) or names no Provider (ADO's default provider is ODBC);
 // - translated for `driver` when its Provider is a SQL Server one (SQLOLEDB,
-//   SQLNCLI*, MSOLEDBSQL*).
+//   SQLNCLI*, MSOLEDBSQL*): initialization-string keys (Data Source, User ID,
+//   ...) win over their provider-string counterparts (Server, UID, ...), the
+//   last of the same key counts, the result ends with ';'.
 // Throws std::invalid_argument, with a message that says what to write
 // instead and never holds the password, for any other provider, Windows
-// integrated security, and keys or values that cannot be honoured here.
+// logins (integrated security, DOMAIN\user), and keys or values that cannot
+// be honoured here.
 std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver driver);
 
 // Microsoft's ODBC Driver 18 or 17 for SQL Server when unixODBC has it

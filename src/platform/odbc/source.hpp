@@ -66,8 +66,10 @@ class CSourceConnection {
   std::string DateBound(const CCalendarDate& date) const;
 };
 
-// Connects through unixODBC with SQLDriverConnect on `connectString`
-// unchanged; every statement gets `queryTimeoutSeconds`. Failures throw
+// Connects through unixODBC on `connectString` as written, ended with ';'
+// (and NoCreat=1 for SQLite, connect_checks.hpp); its texts reach the driver
+// intact, wide or narrow as it takes them (odbc_text.hpp). Every statement
+// gets `queryTimeoutSeconds`. Failures throw
 // CExportError(codes::kFail, driver component text, "[SQLSTATE] message").
 //
 // Values keep the source's types: SMALLINT and TINYINT Int16, INTEGER Int32,
