@@ -40,5 +40,26 @@ class Translation(unittest.TestCase):
             self.assertEqual(raised.exception.number, number)
 
 
+class Logins(unittest.TestCase):
+    def test_login7_fields_as_sql_server_reads_them(self):
+        def obfuscated(text):
+            return bytes((((b << 4) & 0xF0) | (b >> 4)) ^ 0xA5 for b in text.encode("utf-16-le"))
+
+        fields = {36: "WS1".encode("utf-16-le"), 40: "jürgen".encode("utf-16-le"),
+                  44: obfuscated("pä;ss"), 48: "Panel export".encode("utf-16-le"),
+                  68: "Pänel".encode("utf-16-le")}
+        head, body = bytearray(94), bytearray()
+        for offset, data in fields.items():
+            head[offset:offset + 4] = t.struct.pack("<HH", 94 + len(body), len(data) // 2)
+            body += data
+        login = t.decode_login7(bytes(head + body))
+        self.assertEqual((login["kind"], login["user"], login["password"], login["app"],
+                          login["host"], login["database"]),
+                         ("SQL", "jürgen", "pä;ss", "Panel export", "WS1", "Pänel"))
+        head[25] = 0x80  # integrated security, with an NTLM negotiation
+        head[78:82] = t.struct.pack("<HH", 94 + len(body), 8)
+        self.assertEqual(t.decode_login7(bytes(head + body + b"NTLMSSP\0"))["kind"], "NTLM")
+
+
 if __name__ == "__main__":
     unittest.main()
