@@ -113,9 +113,8 @@ std::string NameBesideTargetOf(const std::string& path, const std::string& targe
   if (path.empty() || target.empty()) return {};
   // The export makes its names by appending to the target's text, so they
   // lie in the folder the target's name is in, whatever the target links to.
-  const fs::path targetFolder = Resolved(fs::path(target).parent_path().string().empty()
-                                             ? std::string(".")
-                                             : fs::path(target).parent_path().string());
+  const fs::path folder = fs::path(target).parent_path();
+  const fs::path targetFolder = Resolved(folder.empty() ? "." : folder.string());
   const std::string targetName = fs::path(target).filename().string();
   const fs::path resolved = Resolved(path);
   if (!resolved.empty() && resolved.parent_path() == targetFolder) {
