@@ -263,10 +263,10 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
       sqlite3_close(db);
       fs::rename(m_out + "/saved", journal);
     }
-    for (const char* name :
-         {"t.zuv.123.0.work", "t.zuv.123.0.work-journal", "t.zuv.tmp", "t.zuv.lock"}) {
+    for (const char* name : {"t.zuv.123.0.work", "t.zuv.123.0.work-journal", "t.zuv.tmp"}) {
       std::ofstream(m_out + "/" + name) << "junk";
     }
+    std::ofstream(m_out + "/t.zuv.lock") << "123\n";  // as a killed export leaves it
     std::ofstream(m_out + "/t.zuv.notes") << "kept";
     ASSERT_EQ(Export(), 0) << Errors();
     EXPECT_EQ(Listing(m_out), (std::set<std::string>{"t.zuv", "t.zuv.notes"}));
@@ -277,6 +277,64 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
     EXPECT_NE(infos.find(m_target + ".123.0.work-journal"), std::string::npos) << infos;
     EXPECT_NE(infos.find("Removed the previous target's side files: " + journal), std::string::npos)
         << infos;
+  }
+  {
+    // Without a stopped export's lock, files of an export's names are not
+    // known to be one's: none is removed or changed, and one in the way of
+    // the export's own files stops it before anything is written.
+    std::ofstream(m_out + "/t.zuv.7.0.work") << "mine";
+    std::ofstream(m_out + "/t.zuv.tmp") << "mine";
+    EXPECT_EQ(Export(), 1);
+    EXPECT_EQ(m_errors, (std::vector<std::string>{fmt::format(
+                            "The file '{}.tmp' is in the way of the export to '{}', which writes "
+                            "its compacted copy there, and no earlier export is known to have "
+                            "left it; move or remove it",
+                            m_target, m_target)}));
+    fs::remove(m_out + "/t.zuv.tmp");
+    struct CNotALock {
+      const char* content;
+      const char* why;
+    };
+    for (const auto& [content, why] :
+         {CNotALock{"my notes\n", "a file with other content"}, CNotALock{"", "a symbolic link"},
+          CNotALock{"12\n", "a file with other names"}}) {
+      const std::string lock = m_target + ".lock";
+      const std::string mine = m_out + "/mine.txt";
+      std::ofstream(mine) << (*content != 0 ? content : "linked to");
+      if (std::string_view(why) == "a symbolic link") {
+        fs::create_symlink(mine, lock);
+      } else if (std::string_view(why) == "a file with other names") {
+        fs::create_hard_link(mine, lock);
+      } else {
+        fs::rename(mine, lock);
+      }
+      const std::string before = test::ReadFileBytes(lock);
+      EXPECT_EQ(Export(), 1) << why;
+      EXPECT_EQ(m_errors, (std::vector<std::string>{fmt::format(
+                              "The file '{}' is in the way of the lock on the target file '{}': "
+                              "it is {}, not the lock file of an export; move or remove it",
+                              lock, m_target, why)}));
+      EXPECT_EQ(test::ReadFileBytes(lock), before) << why;
+      fs::remove(lock);
+      fs::remove(mine);
+    }
+    ASSERT_EQ(Export(), 0) << Errors();
+    EXPECT_EQ(Listing(m_out), (std::set<std::string>{"t.zuv", "t.zuv.notes", "t.zuv.7.0.work"}));
+    fs::remove(m_out + "/t.zuv.7.0.work");
+  }
+  {
+    // Folders where files belong, each named as the cause.
+    fs::create_directory(m_out + "/folder");
+    EXPECT_EQ(Export("NEW", m_out + "/folder"), 1);
+    EXPECT_EQ(m_errors, (std::vector<std::string>{
+                            "Could not create Zuv target file from Zuv source file",
+                            "The source file '" + m_out + "/folder' is a folder, not a ZUV file"}));
+    EXPECT_EQ(Export("NEW", "", m_out + "/folder"), 1);
+    EXPECT_EQ(m_errors, (std::vector<std::string>{"The target file '" + m_out +
+                                                  "/folder' is a folder; name a file in it "
+                                                  "instead"}));
+    EXPECT_TRUE(fs::is_empty(m_out + "/folder"));
+    fs::remove(m_out + "/folder");
   }
   {
     // A target folder that does not exist: the copy's report, with the bare system text.
@@ -310,6 +368,115 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
       EXPECT_EQ(test::ReadFileBytes(source), before);
     }
   }
+  {
+    // So is a source that is one of the files the export keeps beside the
+    // target, by its name in any spelling or by a link: it stays as it was.
+    const std::string dirName = fs::path(m_out).filename().string();
+    const std::string source = m_out + "/source.zuv";
+    const std::string before = test::ReadFileBytes(source);
+    struct CCase {
+      std::string given;  // the source as the user writes it
+      std::string link;   // made beside the target, to the source, when not empty
+      std::string kept;   // the name the message gives
+    };
+    const CCase cases[] = {
+        {m_target + ".tmp", "", m_target + ".tmp"},
+        {m_out + "/./t.zuv.lock", "", m_target + ".lock"},
+        {m_out + "/../" + dirName + "/t.zuv-journal", "", m_target + "-journal"},
+        {m_target + "-wal", "", m_target + "-wal"},
+        {m_target + ".tmp-shm", "", m_target + ".tmp-shm"},
+        {m_target + ".99.3.work", "", m_target + ".99.3.work"},
+        {source, m_target + ".tmp", m_target + ".tmp"},
+        {source, m_target + ".lock", m_target + ".lock"},
+        {source, m_target + ".5.1.work", m_target + ".5.1.work"},
+        {m_out + "/link.zuv", m_target + "-journal", m_target + "-journal"},
+    };
+    for (bool hard : {false, true}) {
+      for (const CCase& c : cases) {
+        if (c.link.empty()) {
+          if (hard) continue;
+          fs::copy_file(source, c.given);
+        } else if (hard) {
+          fs::create_hard_link(source, c.link);
+        } else {
+          fs::create_symlink(source, c.link);
+        }
+        const std::string given = test::ReadFileBytes(c.given);
+        const std::set<std::string> files = Listing(m_out);
+        EXPECT_EQ(Export("NEW", c.given, m_target), 1) << c.given;
+        EXPECT_EQ(m_errors, (std::vector<std::string>{fmt::format(
+                                "The source file '{}' is '{}', a file the export to '{}' writes "
+                                "and removes; give the source another name or choose another "
+                                "target",
+                                c.given, c.kept, m_target)}))
+            << c.given << " " << c.link;
+        EXPECT_EQ(test::ReadFileBytes(c.given), given) << c.given;
+        EXPECT_EQ(test::ReadFileBytes(source), before);
+        EXPECT_EQ(Listing(m_out), files) << c.given;
+        fs::remove(c.link.empty() ? c.given : c.link);
+      }
+    }
+  }
+}
+
+// A source in WAL mode, open in another program with committed changes not
+// yet checkpointed: the copy holds what SQLite reads there, and keeps the
+// file's settings, tables, views and indexes.
+TEST_F(TargetFaults, SourceOpenInWalModeIsCopiedAsSqliteReadsIt) {
+  const std::string source = m_out + "/source.zuv";
+  fs::copy_file(Zuv(), source);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(source.c_str(), &db), SQLITE_OK);
+  auto run = [&](const char* sql) {
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &error), SQLITE_OK) << sql << ": " << error;
+    sqlite3_free(error);
+  };
+  run("PRAGMA page_size=8192; VACUUM; PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0");
+  run("PRAGMA application_id=1515540001; PRAGMA user_version=7;"
+      "CREATE TABLE Notes (Id INTEGER PRIMARY KEY, Text TEXT);"
+      "CREATE INDEX NotesByText ON Notes (Text);"
+      "CREATE VIEW NotesView AS SELECT Text FROM Notes;"
+      "INSERT INTO Notes (Text) VALUES ('kept');"
+      "UPDATE Questionnaire SET Libelle = 'Written in the log' WHERE Position = "
+      "(SELECT min(Position) FROM Questionnaire)");
+  ASSERT_GT(fs::file_size(source + "-wal"), 0u);
+  const std::string main = test::ReadFileBytes(source);
+  const std::string log = test::ReadFileBytes(source + "-wal");
+
+  const test::CProcessResult r =
+      test::RunProcess(ZUVEXPORT_BIN, {"--source", source, "--format", "NEW", "--connectstring",
+                                       "Driver=SQLite3;Database=" + Db(), "--id", "12", "--target",
+                                       m_target, "--endpause", "UNPAUSE"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(test::ReadFileBytes(source), main);
+  EXPECT_EQ(test::ReadFileBytes(source + "-wal"), log);
+  sqlite3_close(db);
+  EXPECT_EQ(Listing(m_out), (std::set<std::string>{"t.zuv", "source.zuv"}));
+
+  sqlite3* target = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(m_target.c_str(), &target, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  auto text = [&](const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    std::string value = "(none)";
+    if (sqlite3_prepare_v2(target, sql, -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW) {
+      value = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    }
+    sqlite3_finalize(stmt);
+    return value;
+  };
+  EXPECT_EQ(text("SELECT Libelle FROM Questionnaire ORDER BY Position LIMIT 1"),
+            "Written in the log");
+  EXPECT_EQ(text("PRAGMA page_size"), "8192");
+  EXPECT_EQ(text("PRAGMA application_id"), "1515540001");
+  EXPECT_EQ(text("PRAGMA user_version"), "7");
+  EXPECT_EQ(text("PRAGMA journal_mode"), "delete");
+  EXPECT_EQ(text("SELECT Text FROM NotesView"), "kept");
+  EXPECT_EQ(text("SELECT count(*) FROM sqlite_schema WHERE name IN ('NotesByText', 'NotesView')"),
+            "2");
+  sqlite3_close(target);
+  EXPECT_EQ(IntegrityOf(m_target), "ok");
 }
 
 // The real program, stopped by a signal at a stage its output shows.
@@ -404,6 +571,7 @@ TEST_F(TargetFaults, SignalsStopTheProgramAndKillLeavesWhatTheNextRunRemoves) {
       const test::CProcessResult r = test::RunProcess("/bin/sh", {"-c", shell});
       EXPECT_EQ(r.exitCode, 1) << blocks << "\n" << r.out << r.err;
       EXPECT_NE(r.out.find("Error: "), std::string::npos) << r.out;
+      EXPECT_NE(r.out.find(SystemErrorText(EFBIG)), std::string::npos) << r.out;
       EXPECT_EQ(r.out.find(".work"), std::string::npos) << r.out;
       EXPECT_EQ(test::ReadFileBytes(m_target), previous);
       EXPECT_EQ(Listing(m_out), std::set<std::string>{"t.zuv"});

@@ -241,6 +241,19 @@ TEST(FrontendProgram, RejectedValuesPrintTheUsageLine) {
     EXPECT_EQ(r.out, "Error: Invalid Progress Report Mode\n" + Usage());
   }
   {
+    // An empty path is named as such, before anything is looked up.
+    for (size_t at : {1u, 9u}) {
+      std::vector<std::string> args = Required(dir);
+      args[at] = "";
+      auto r = RunExporter(With(args, {"--endpause", "UNPAUSE"}));
+      EXPECT_EQ(r.exitCode, 1);
+      const std::string option = at == 1 ? "source" : "target";
+      EXPECT_EQ(r.out, "Error: The option --" + option + " is empty: give the path of the " +
+                           option + " ZUV file\n" + Usage());
+      EXPECT_EQ(r.err, "");
+    }
+  }
+  {
     // A bad date stops the run before any reporter exists or the target is
     // touched.
     const std::string queue = test::UniqueName("zuvtest_dates_");

@@ -70,6 +70,14 @@ CExporter::CExporter(std::string source, std::string format, std::string connect
   // behind and no listener connected.
   m_settings.minStartBound = ParseDateOption("minstartdate", m_settings.minStartDate);
   m_settings.maxStartBound = ParseDateOption("maxstartdate", m_settings.maxStartDate);
+  if (m_settings.sourceFile.empty()) {
+    throw std::invalid_argument(
+        "The option --source is empty: give the path of the source ZUV file");
+  }
+  if (m_settings.targetFile.empty()) {
+    throw std::invalid_argument(
+        "The option --target is empty: give the path of the target ZUV file");
+  }
   // Callers write ADO strings; from here on the source is reached through
   // the ODBC string they translate to.
   m_settings.connectString = ToOdbcConnectionString(m_settings.connectString);

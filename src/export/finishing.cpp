@@ -5,6 +5,7 @@
 
 #include "export/exporter.hpp"
 #include "export/preparation.hpp"
+#include "platform/beside_target.hpp"
 #include "platform/files.hpp"
 #include "platform/interruption.hpp"
 #include "platform/zuv/engine.hpp"

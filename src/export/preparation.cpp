@@ -7,8 +7,11 @@
 #include <fmt/ranges.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "export/exporter.hpp"
+#include "platform/beside_target.hpp"
 #include "platform/error.hpp"
 #include "platform/files.hpp"
 #include "platform/interruption.hpp"
@@ -54,6 +57,19 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
     ReportError(fmt::format("The target file '{}' is the source file '{}'", target, source));
     return nullptr;
   }
+  // The export removes and rewrites these names: a source by one of them
+  // would be lost.
+  if (const std::string kept = NameBesideTargetOf(source, target); !kept.empty()) {
+    ReportError(
+        fmt::format("The source file '{}' is '{}', a file the export to '{}' writes and "
+                    "removes; give the source another name or choose another target",
+                    source, kept, target));
+    return nullptr;
+  }
+  if (std::error_code ec; std::filesystem::is_directory(target, ec)) {
+    ReportError(fmt::format("The target file '{}' is a folder; name a file in it instead", target));
+    return nullptr;
+  }
   // One export per target: everything below, the leftovers' removal too,
   // happens under the lock, until the target is replaced and the work files are gone.
   try {
@@ -68,11 +84,23 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
     return nullptr;
   }
   try {
-    const std::vector<std::string> leftovers = ExportLeftovers(target);
-    if (!leftovers.empty()) {
-      RemoveFiles(leftovers);
-      ReportInfo(
-          fmt::format("Removed files left by an earlier export: {}", fmt::join(leftovers, ", ")));
+    // Files of an export's names are known to be one's only when a stopped
+    // export's lock was there to take over.
+    if (prepared->lock->TookOver()) {
+      const std::vector<std::string> leftovers = ExportLeftovers(target);
+      if (!leftovers.empty()) {
+        RemoveFiles(leftovers);
+        ReportInfo(
+            fmt::format("Removed files left by an earlier export: {}", fmt::join(leftovers, ", ")));
+      }
+    } else if (const std::vector<std::string> inTheWay = CompactedCopyFiles(target);
+               !inTheWay.empty()) {
+      ReportError(
+          fmt::format("The file '{}' is in the way of the export to '{}', which writes "
+                      "its compacted copy there, and no earlier export is known to have "
+                      "left it; move or remove it",
+                      inTheWay.front(), target));
+      return nullptr;
     }
   } catch (const CExportError& error) {
     ReportError(error.Description());
@@ -82,15 +110,19 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
   // Everything is written into a copy beside the target; an existing target
   // stays as it was until the finished file replaces it.
   prepared->workFile = SiblingTempPath(target, "work");
-  prepared->compactedFile = target + ".tmp";
+  prepared->compactedFile = CompactedPathOf(target);
   prepared->temporaryFiles.Add(prepared->workFile);
   // The copy holds the source's questionnaire: its faults are the source's.
   ShowPathAs(prepared->workFile, source);
   try {
-    CopyFileOver(source, prepared->workFile);
+    CopyZuvFile(source, prepared->workFile);
   } catch (const CFileError& error) {
     ReportError("Could not create Zuv target file from Zuv source file");
     ReportError(error.SystemText());
+    return nullptr;
+  } catch (const CExportError& error) {
+    ReportError("Could not create Zuv target file from Zuv source file");
+    ReportError(error.Description());
     return nullptr;
   }
   if (InterruptionSignal() != 0) return nullptr;

@@ -14,6 +14,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/beside_target.hpp"
 #include "platform/error.hpp"
 #include "platform/unique_fd.hpp"
 
@@ -48,30 +49,36 @@ bool Exists(const std::string& path) {
   return fs::exists(fs::symlink_status(path, ec));
 }
 
-// "<digits>.<digits>.work" with nothing after it but a SQLite side-file suffix.
-bool IsWorkCopySuffix(std::string_view rest) {
-  for (std::string_view side : {"-journal", "-wal", "-shm"}) {
-    if (rest.ends_with(side)) {
-      rest.remove_suffix(side.size());
-      break;
-    }
-  }
-  if (!rest.ends_with(".work")) return false;
-  rest.remove_suffix(5);
-  const size_t dot = rest.find('.');
-  if (dot == 0 || dot == std::string_view::npos || dot + 1 == rest.size()) return false;
-  for (size_t i = 0; i < rest.size(); ++i) {
-    if (i != dot && (rest[i] < '0' || rest[i] > '9')) return false;
-  }
-  return true;
-}
-
 // The process id a lock file holds, or 0.
 long LockHolder(int fd) {
   char text[32] = {};
   const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
   if (n <= 0) return 0;
   return std::strtol(text, nullptr, 10);
+}
+
+CExportError NotALockFile(const std::string& target, const std::string& lock,
+                          std::string_view why) {
+  return CExportError(codes::kFileError, kSource,
+                      fmt::format("The file '{}' is in the way of the lock on the target file "
+                                  "'{}': it is {}, not the lock file of an export; move or "
+                                  "remove it",
+                                  lock, target, why));
+}
+
+// Throws unless `fd` is a lock file an export made: a regular file with no
+// other name, holding a process id.
+void CheckExportLockFile(int fd, const std::string& target, const std::string& lock) {
+  struct stat held {};
+  if (::fstat(fd, &held) != 0) throw CFileError(fmt::format("Could not read '{}'", lock), errno);
+  if (!S_ISREG(held.st_mode)) throw NotALockFile(target, lock, "not a regular file");
+  if (held.st_nlink != 1) throw NotALockFile(target, lock, "a file with other names");
+  char text[32] = {};
+  const ssize_t n = ::pread(fd, text, sizeof text, 0);
+  if (n < 0) throw CFileError(fmt::format("Could not read '{}'", lock), errno);
+  if (!IsLockFileText(std::string_view(text, static_cast<size_t>(n)))) {
+    throw NotALockFile(target, lock, "a file with other content");
+  }
 }
 }  // namespace
 
@@ -144,34 +151,6 @@ bool IsSameFile(const std::string& a, const std::string& b) {
   return !ea && !eb && ra == rb;
 }
 
-std::vector<std::string> ExportLeftovers(const std::string& target) {
-  std::vector<std::string> found;
-  const fs::path targetPath = fs::absolute(target);
-  const std::string name = targetPath.filename().string();
-  std::error_code ec;
-  fs::directory_iterator it(targetPath.parent_path(), ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    const std::string entry = it->path().filename().string();
-    if (entry.size() <= name.size() + 1 || !entry.starts_with(name) || entry[name.size()] != '.') {
-      continue;
-    }
-    const std::string_view rest = std::string_view(entry).substr(name.size() + 1);
-    if (IsWorkCopySuffix(rest) || rest == "tmp" || rest == "tmp-journal" || rest == "tmp-wal" ||
-        rest == "tmp-shm") {
-      found.push_back(target + "." + std::string(rest));
-    }
-  }
-  return found;
-}
-
-std::vector<std::string> SideFiles(const std::string& target) {
-  std::vector<std::string> found;
-  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
-    if (Exists(target + suffix)) found.push_back(target + suffix);
-  }
-  return found;
-}
-
 void RemoveFiles(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     std::error_code ec;
@@ -180,11 +159,21 @@ void RemoveFiles(const std::vector<std::string>& paths) {
   }
 }
 
-CTargetLock::CTargetLock(const std::string& target) : m_path(target + ".lock") {
+CTargetLock::CTargetLock(const std::string& target) : m_path(LockPathOf(target)) {
   // A lock file removed by its holder between our open and our flock is
   // locked in vain: take the lock only on the file that is still at the path.
   for (;;) {
-    CUniqueFd fd(::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    CUniqueFd fd(::open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    const bool created = fd.Valid();
+    if (!created && errno == EEXIST) {
+      // Never through a link: the id is written into the file taken over.
+      fd = CUniqueFd(::open(m_path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+      if (!fd.Valid() && errno == ENOENT) continue;
+      if (!fd.Valid() && (errno == ELOOP || errno == EISDIR)) {
+        throw NotALockFile(target, m_path, errno == ELOOP ? "a symbolic link" : "a folder");
+      }
+      if (fd.Valid()) CheckExportLockFile(fd.Get(), target, m_path);
+    }
     if (!fd.Valid()) throw CFileError(fmt::format("Could not create '{}'", m_path), errno);
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
       const int err = errno;
@@ -203,6 +192,7 @@ CTargetLock::CTargetLock(const std::string& target) : m_path(target + ".lock") {
     if (::fstat(fd.Get(), &held) == 0 && ::stat(m_path.c_str(), &named) == 0 &&
         held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
       m_fd = std::move(fd);
+      m_tookOver = !created;
       break;
     }
   }
@@ -215,6 +205,10 @@ CTargetLock::CTargetLock(const std::string& target) : m_path(target + ".lock") {
 CTargetLock::~CTargetLock() {
   // Removed while still held, so that no other export can have locked this file.
   ::unlink(m_path.c_str());
+}
+
+int InjectedFileFault(std::string_view step, const std::string& path) {
+  return InjectedFault(step, path);
 }
 
 void SetFileFaultHook(FileFaultHook hook) {

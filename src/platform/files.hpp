@@ -44,33 +44,34 @@ std::string SiblingTempPath(const std::string& path, const std::string& suffix);
 // exist, else the same absolute path with links and dot segments resolved.
 bool IsSameFile(const std::string& a, const std::string& b);
 
-// Files an earlier export to `target` left when it was killed: its work
-// copies ("<target>.<pid>.<n>.work"), "<target>.tmp", and their SQLite side
-// files. Only names; nothing is removed.
-std::vector<std::string> ExportLeftovers(const std::string& target);
-// The target's own SQLite side files that exist ("<target>-journal", -wal, -shm).
-std::vector<std::string> SideFiles(const std::string& target);
 // Removes each file; throws CFileError for one that exists and cannot go.
 void RemoveFiles(const std::vector<std::string>& paths);
 
 // An exclusive lock on "<target>.lock" (flock), holding this process's id.
 // The lock file is removed when the lock goes; one left by a killed process
-// is taken over. Thread: one thread at a time.
+// is taken over. A file of that name that no export made (a link, a file
+// with other names or other content) is neither taken over nor changed.
+// Thread: one thread at a time.
 class CTargetLock {
  public:
   // Throws CExportError(kFileError) naming the target and the process that
-  // holds it when another export has it; CFileError when the lock file
-  // cannot be made.
+  // holds it when another export has it, or naming a file in the lock's
+  // place that is not a lock file; CFileError when the lock file cannot be
+  // made.
   explicit CTargetLock(const std::string& target);
   ~CTargetLock();
   CTargetLock(const CTargetLock&) = delete;
   CTargetLock& operator=(const CTargetLock&) = delete;
 
   const std::string& Path() const { return m_path; }
+  // True when the lock file was there already, left by an export that
+  // stopped without removing it.
+  bool TookOver() const { return m_tookOver; }
 
  private:
   std::string m_path;
   CUniqueFd m_fd;
+  bool m_tookOver = false;
 };
 
 // Test seam: called before each file step ("copy", "sync", "rename") with the
@@ -78,5 +79,8 @@ class CTargetLock {
 // refused it. Never set in production.
 using FileFaultHook = std::function<int(std::string_view step, const std::string& path)>;
 void SetFileFaultHook(FileFaultHook hook);
+// The errno the test seam asks `step` on `path` to fail with, else 0; for
+// file steps made outside this file.
+int InjectedFileFault(std::string_view step, const std::string& path);
 
 }  // namespace zx

@@ -72,7 +72,7 @@ void CZuvDatabase::Impl::Commit() {
 }
 
 void CZuvDatabase::Impl::FailWrite(int rc, bool wasInTransaction, std::string_view context) {
-  const std::string message = sqlite3_errmsg(m_db.get());
+  const std::string message = MessageOf(m_db.get());
   if (wasInTransaction && !InTransaction()) {
     const int lost = m_writesSinceCommit;
     m_writesSinceCommit = 0;

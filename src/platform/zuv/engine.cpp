@@ -8,11 +8,14 @@
 //   export writes is its own copy of the source (the source file is never
 //   opened for writing), which it replaces atomically after compaction;
 // - writes are grouped into transactions of 10,000 rows (database.cpp).
+// The work copy of the source is made through SQLite's backup, under one
+// read transaction of the source, so that it holds what SQLite reads there.
 #include "platform/zuv/engine.hpp"
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <mutex>
 
@@ -65,7 +68,111 @@ void StopOnInterruption(sqlite3* db) {
       nullptr);
 }
 
+// Pages copied per backup step; a stop request is looked at between steps.
+constexpr int kBackupStepPages = 1024;
+
+// Runs `sql` on `db`, returning SQLite's result code.
+int Run(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+
+// A failed step of the copy, with the cause the system gave where there is one.
+[[noreturn]] void ThrowCopyFailure(int rc, sqlite3* failed, const std::string& from,
+                                   const std::string& to) {
+  const int primary = rc & 0xff;
+  const int systemError = failed != nullptr ? sqlite3_system_errno(failed) : 0;
+  const std::string what = "Could not copy '" + from + "' to '" + to + "'";
+  if ((primary == SQLITE_IOERR || primary == SQLITE_FULL || primary == SQLITE_CANTOPEN) &&
+      systemError != 0) {
+    throw CFileError(what, systemError);
+  }
+  if (primary == SQLITE_NOTADB) {
+    ThrowEngine(codes::kNotADatabase,
+                "'" + from + "' is not a ZUV database file (" + sqlite3_errstr(rc) + ").");
+  }
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+    ThrowEngine(codes::kEngineError,
+                "Could not read '" + from + "': the file is in use by another process.");
+  }
+  const std::string message = failed != nullptr ? MessageOf(failed) : sqlite3_errstr(rc);
+  ThrowSqlite(rc, message, "copying '" + from + "' to '" + to + "'");
+}
+
+// The copy itself; the caller removes `to` when it throws.
+void BackUp(const std::string& from, const std::string& to) {
+  sqlite3* raw = nullptr;
+  // Read-only: the source is never checkpointed, rolled back or otherwise written.
+  int rc = sqlite3_open_v2(AbsolutePath(from).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+  ConnectionPtr source(raw);
+  if (rc != SQLITE_OK) ThrowCopyFailure(rc, raw, from, to);
+  sqlite3_extended_result_codes(raw, 1);
+  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  // One read transaction over every step: one state of the source, however
+  // it is written meanwhile.
+  if ((rc = Run(raw, "BEGIN; SELECT count(*) FROM sqlite_schema")) != SQLITE_OK) {
+    ThrowCopyFailure(rc, raw, from, to);
+  }
+
+  rc = sqlite3_open_v2(AbsolutePath(to).c_str(), &raw,
+                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  ConnectionPtr copy(raw);
+  if (rc != SQLITE_OK) ThrowCopyFailure(rc, raw, from, to);
+  sqlite3_extended_result_codes(raw, 1);
+  // A new file that is removed if anything fails: no journal, no syncs.
+  if ((rc = Run(raw, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF")) != SQLITE_OK) {
+    ThrowCopyFailure(rc, raw, from, to);
+  }
+  sqlite3_backup* backup = sqlite3_backup_init(copy.get(), "main", source.get(), "main");
+  if (backup == nullptr) ThrowCopyFailure(sqlite3_errcode(raw), raw, from, to);
+  do {
+    rc = InterruptionSignal() != 0 ? SQLITE_INTERRUPT
+                                   : sqlite3_backup_step(backup, kBackupStepPages);
+  } while (rc == SQLITE_OK);
+  const int finished = sqlite3_backup_finish(backup);
+  if (rc == SQLITE_INTERRUPT) ThrowSqlite(rc, "interrupted", "copying '" + from + "'");
+  if (rc != SQLITE_DONE) {
+    // A write error is the copy's; a read error, or one SQLite gave no cause for, the source's.
+    sqlite3* failed = sqlite3_system_errno(copy.get()) != 0 ? copy.get() : source.get();
+    ThrowCopyFailure(rc, failed, from, to);
+  }
+  if (finished != SQLITE_OK) ThrowCopyFailure(finished, copy.get(), from, to);
+  copy.reset();
+  source.reset();
+
+  // The pages came over as they are, the header's journal mode with them: a
+  // copy of a source in WAL mode would open in WAL mode. The copy is set to
+  // the rollback journal every file of the export uses.
+  rc = sqlite3_open_v2(AbsolutePath(to).c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                       nullptr);
+  copy.reset(raw);
+  if (rc == SQLITE_OK) rc = Run(raw, "PRAGMA journal_mode=DELETE");
+  if (rc != SQLITE_OK) ThrowCopyFailure(rc, raw, from, to);
+  copy.reset();
+}
+
 }  // namespace
+
+void CopyZuvFile(const std::string& from, const std::string& to) {
+  const std::string what = "Could not copy '" + from + "' to '" + to + "'";
+  if (const int injected = InjectedFileFault("copy", to)) throw CFileError(what, injected);
+  std::error_code ec;
+  const auto status = std::filesystem::status(from, ec);
+  if (from.empty() || !std::filesystem::exists(status)) throw CFileError(what, ENOENT);
+  if (std::filesystem::is_directory(status)) {
+    throw CFileError(what, "The source file '" + from + "' is a folder, not a ZUV file");
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    throw CFileError(what, "The source file '" + from + "' is not a regular file");
+  }
+  if (to.empty() || std::filesystem::exists(std::filesystem::symlink_status(to, ec))) {
+    throw CFileError(what, EEXIST);
+  }
+  try {
+    BackUp(from, to);
+  } catch (...) {
+    // Only files this call created are removed: `to` did not exist before.
+    RemoveFileQuietly(to);
+    throw;
+  }
+}
 
 CZuvEngine::CZuvEngine() : m_state(std::make_shared<CZuvEngineState>()) {}
 
@@ -184,7 +291,7 @@ void CZuvEngine::CompactDatabase(const std::string& from, const std::string& to)
     step = sqlite3_step(stmtRaw);
   }
   if (step != SQLITE_DONE) {
-    const std::string message = sqlite3_errmsg(raw);
+    const std::string message = MessageOf(raw);
     stmt.reset();
     db.reset();
     // Only a file this call created is removed: `to` did not exist before.

@@ -114,6 +114,16 @@ class CZuvEngine {
   std::shared_ptr<CZuvEngineState> m_state;  // shared with the databases it opened
 };
 
+// Makes `to` (which must not exist) a copy of the ZUV file `from` as SQLite
+// reads it: committed changes still in its write-ahead log are included, and
+// a source written meanwhile by another program gives one consistent state.
+// Page size, encoding, header fields and every table, view and index come
+// over as they are; the copy uses a rollback journal, whatever the source
+// uses. The source is only read. On failure nothing is left at `to`.
+// Throws CFileError when the file system refuses (its SystemText names the
+// cause), CExportError for a source that is no ZUV file or cannot be read.
+void CopyZuvFile(const std::string& from, const std::string& to);
+
 // Test hook: called before every Update and SetField with the operation name
 // ("Update" or "SetField") and the table; returning a non-zero code makes
 // that call fail with CExportError(code, ...). Never set in production.

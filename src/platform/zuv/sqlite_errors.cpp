@@ -18,6 +18,32 @@ std::string Abbreviated(std::string_view sql) {
   return std::string(sql.substr(0, kMax)) + "...";
 }
 
+std::string MessageOf(sqlite3* db) {
+  std::string message = sqlite3_errmsg(db);
+  const int primary = sqlite3_errcode(db) & 0xff;
+  if (primary != SQLITE_IOERR && primary != SQLITE_FULL && primary != SQLITE_CANTOPEN) {
+    return message;
+  }
+  // SQLite keeps the thread's errno of its last report, which the clean-up
+  // after a failed write (the journal's rollback) may have replaced; the
+  // file's own record of its last failure comes first.
+  int systemError = 0;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_LAST_ERRNO, &systemError);
+  if (systemError == 0) {
+    sqlite3_file* journal = nullptr;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &journal);
+    if (journal != nullptr && journal->pMethods != nullptr) {
+      journal->pMethods->xFileControl(journal, SQLITE_FCNTL_LAST_ERRNO, &systemError);
+    }
+  }
+  if (systemError == 0) systemError = sqlite3_system_errno(db);
+  if ((primary == SQLITE_IOERR || primary == SQLITE_FULL || primary == SQLITE_CANTOPEN) &&
+      systemError != 0) {
+    message += ": " + SystemErrorText(systemError);
+  }
+  return message;
+}
+
 // Every SQLite result code becomes an exporter error here, and only here.
 [[noreturn]] void ThrowSqlite(int rc, std::string_view message, std::string_view context) {
   const int primary = rc & 0xff;
@@ -48,7 +74,7 @@ std::string Abbreviated(std::string_view sql) {
 }
 
 [[noreturn]] void ThrowSqlite(int rc, sqlite3* db, std::string_view context) {
-  ThrowSqlite(rc, db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc), context);
+  ThrowSqlite(rc, db != nullptr ? MessageOf(db) : std::string(sqlite3_errstr(rc)), context);
 }
 
 [[noreturn]] void ThrowEngine(uint32_t code, std::string description) {

@@ -15,6 +15,11 @@ inline constexpr char kZuvEngineSource[] = "ZUV engine";
 // The first 200 characters of a statement, for error texts.
 std::string Abbreviated(std::string_view sql);
 
+// The connection's message; for a failed file operation (an I/O error, a
+// full disk) followed by the cause the system gave, as in "disk I/O error:
+// File too large".
+std::string MessageOf(sqlite3* db);
+
 [[noreturn]] void ThrowSqlite(int rc, std::string_view message, std::string_view context);
 // With the connection's message (SQLite's text for `rc` without one).
 [[noreturn]] void ThrowSqlite(int rc, sqlite3* db, std::string_view context);
