@@ -359,6 +359,17 @@ TEST(ExportLegacy, SqlServerThroughFreeTds) {
 TEST(ExportLegacy, BinaryRunExitsZeroAndTimesTheExport) {
   CTempDir dir;
   MakeLegacySample(dir.path(), {"--interviews", "100", "--tables", "2"});
+  // One question stored through a loosely written AdditionalTables text: its
+  // own table, then a token naming none, which only gets a line.
+  const std::string code = QueryText(dir.file("survey.zuv"),
+                                     "SELECT min(CodeQuestion) FROM Questionnaire WHERE "
+                                     "TypeElement = 1 AND DataFlag <> 0 AND AdditionalTables = ''");
+  ASSERT_THAT(code, ::testing::MatchesRegex("[0-9]+"));
+  RunSql(dir.file("survey.zuv"),
+         "UPDATE Questionnaire SET AdditionalTables = ' ' || "
+         "NroTableReponse || ':1,' || NbMaxReponse || '; x;' "
+         "WHERE CodeQuestion = " +
+             code);
   const std::string target = dir.file("out.zuv");
   CProcessResult run =
       RunProcess(ZUVEXPORT_BIN, {"--source", dir.file("survey.zuv"), "--format", "LEGACY",
@@ -366,6 +377,8 @@ TEST(ExportLegacy, BinaryRunExitsZeroAndTimesTheExport) {
                                  "--id", "7", "--target", target, "--endpause", "UNPAUSE"});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_THAT(run.out, HasSubstr("Info: Recompacting Zuv File...\n"));
+  EXPECT_THAT(run.out, HasSubstr("Info: Question " + code +
+                                 ": AdditionalTables token ' x' names no response table\n"));
   EXPECT_THAT(run.out, ::testing::ContainsRegex("The export took [0-9]+ ms\n$"));
   ExpectLegacyExport(dir.file("source.db"), target, kSurvey);
 }
