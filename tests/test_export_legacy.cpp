@@ -90,6 +90,12 @@ TEST(ExportLegacy, CopiesEveryRowAndReportsEachStage) {
   MakeLegacySample(dir.path(),
                    {"--interviews", "400", "--tables", "3", "--loops", "2", "--nested-loops", "1",
                     "--questions", "20", "--multiple-share", "0.5", "--orphan-table"});
+  // Written loosely: blanks before the numbers and after ';', a final ';', and
+  // a bare '2' on the text blocks, which carry no data. Read as the sample's.
+  RunSql(dir.file("survey.zuv"),
+         "UPDATE Questionnaire SET AdditionalTables = ' ' || replace(replace(AdditionalTables, "
+         "';', '; '), ',', ', ') || ';' WHERE AdditionalTables <> '';"
+         "UPDATE Questionnaire SET AdditionalTables = '2' WHERE TypeElement = 3");
   const std::string sourceDb = dir.file("source.db");
   const std::string target = dir.file("target.zuv");
   CRun run = Export(dir, target);
@@ -353,6 +359,17 @@ TEST(ExportLegacy, SqlServerThroughFreeTds) {
 TEST(ExportLegacy, BinaryRunExitsZeroAndTimesTheExport) {
   CTempDir dir;
   MakeLegacySample(dir.path(), {"--interviews", "100", "--tables", "2"});
+  // One question stored through a loosely written AdditionalTables text: its
+  // own table, then a token naming none, which only gets a line.
+  const std::string code = QueryText(dir.file("survey.zuv"),
+                                     "SELECT min(CodeQuestion) FROM Questionnaire WHERE "
+                                     "TypeElement = 1 AND DataFlag <> 0 AND AdditionalTables = ''");
+  ASSERT_THAT(code, ::testing::MatchesRegex("[0-9]+"));
+  RunSql(dir.file("survey.zuv"),
+         "UPDATE Questionnaire SET AdditionalTables = ' ' || "
+         "NroTableReponse || ':1,' || NbMaxReponse || '; x;' "
+         "WHERE CodeQuestion = " +
+             code);
   const std::string target = dir.file("out.zuv");
   CProcessResult run =
       RunProcess(ZUVEXPORT_BIN, {"--source", dir.file("survey.zuv"), "--format", "LEGACY",
@@ -360,6 +377,8 @@ TEST(ExportLegacy, BinaryRunExitsZeroAndTimesTheExport) {
                                  "--id", "7", "--target", target, "--endpause", "UNPAUSE"});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_THAT(run.out, HasSubstr("Info: Recompacting Zuv File...\n"));
+  EXPECT_THAT(run.out, HasSubstr("Info: Question " + code +
+                                 ": AdditionalTables token ' x' names no response table\n"));
   EXPECT_THAT(run.out, ::testing::ContainsRegex("The export took [0-9]+ ms\n$"));
   ExpectLegacyExport(dir.file("source.db"), target, kSurvey);
 }

@@ -22,6 +22,7 @@
 #include "support/sqlite_file.hpp"
 #include "support/sqlite_values.hpp"
 #include "support/temp_dir.hpp"
+#include "surveylib/additional_tables.hpp"
 
 namespace zx {
 namespace {
@@ -115,9 +116,8 @@ class NewLayoutExport : public ::testing::Test {
       return nullptr;
     };
     auto tableOf = [&](const CElementRow& e, int64_t dataOrder) {
-      for (const auto& token : ParseAdditionalTables(e.additionalTables)) {
-        if (dataOrder >= LeadingInt(token.firstDataOrder) &&
-            dataOrder <= LeadingInt(token.lastDataOrder)) {
+      for (const auto& token : ReadAdditionalTables(e.additionalTables)) {
+        if (dataOrder >= token.FirstDataOrder() && dataOrder <= token.LastDataOrder()) {
           return token.tableNumber;
         }
       }
@@ -275,6 +275,57 @@ TEST_F(NewLayoutExport, EveryValueLandsOnceInItsField) {
                               ownTables + 1)),
             0);
   EXPECT_GT(count(fmt::format("SELECT count(*) FROM [ORV Reponse{}]", ownTables + 2)), 0);
+}
+
+TEST_F(NewLayoutExport, LooselyWrittenAdditionalTablesExportTheSame) {
+  test::CTempDir dir;
+  const std::string zuv = dir.file("survey.zuv"), db = dir.file("source.db");
+  CopySample(zuv, db);
+  const auto split = test::QueryValues(zuv,
+                                       "SELECT CodeQuestion FROM Questionnaire WHERE "
+                                       "AdditionalTables <> '' ORDER BY Position LIMIT 1");
+  ASSERT_FALSE(split.empty());
+  const int64_t code = split[0][0].Int64();
+  // Blanks before the numbers and after ';', a final ';', tokens naming no
+  // table on a question that carries data, and a bare '2' on the text blocks,
+  // which carry none.
+  test::RunSql(zuv, fmt::format("UPDATE Questionnaire SET AdditionalTables = ' ' || replace("
+                                "replace(AdditionalTables, ';', '; '), ',', ', ') || ';' "
+                                "WHERE AdditionalTables <> '';"
+                                "UPDATE Questionnaire SET AdditionalTables = AdditionalTables"
+                                " || 'x; 40000:1,2' WHERE CodeQuestion = {};"
+                                "UPDATE Questionnaire SET AdditionalTables = '2' WHERE "
+                                "TypeElement = 3 AND DataFlag = 0 AND DataCount = 0",
+                                code));
+  ASSERT_FALSE(
+      test::QueryValues(zuv, "SELECT 1 FROM Questionnaire WHERE AdditionalTables = '2'").empty());
+  const std::string target = dir.file("out.zuv");
+  ASSERT_EQ(Export(zuv, db, target), 0) << ::testing::PrintToString(m_errors);
+  EXPECT_TRUE(m_errors.empty());
+  std::vector<std::string> notes;
+  for (const std::string& info : m_infos)
+    if (info.rfind("Question ", 0) == 0) notes.push_back(info);
+  EXPECT_EQ(notes, (std::vector<std::string>{
+                       fmt::format("Question {}: AdditionalTables token 'x' names no response "
+                                   "table",
+                                   code),
+                       fmt::format("Question {}: AdditionalTables token ' 40000:1,2' names no "
+                                   "response table",
+                                   code)}));
+  // The well-formed sample says where every value belongs; its tables are
+  // those of EveryValueLandsOnceInItsField, none for the tokens naming none.
+  ExpectExportedFrom(Zuv(), db, target, "1");
+  const int64_t highest =
+      test::QueryValues(Zuv(), "SELECT max(NroTableReponse) + 2 FROM Questionnaire")
+          .at(0)
+          .at(0)
+          .Int64();
+  const auto tables = test::QueryValues(target,
+                                        "SELECT max(CAST(substr(name, 12) AS INTEGER)), count(*) "
+                                        "FROM sqlite_master WHERE type = 'table' AND name LIKE "
+                                        "'ORV Reponse%'");
+  EXPECT_EQ(tables.at(0).at(0).Int64(), highest);
+  EXPECT_EQ(tables.at(0).at(1).Int64(), highest);
 }
 
 TEST_F(NewLayoutExport, FiltersSelectTheSameInterviewsInCountsAndRows) {

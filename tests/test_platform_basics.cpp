@@ -42,21 +42,9 @@ TEST(PlatformText, LeadingIntReadsLikeWtoi) {
   for (const Case& c : cases) EXPECT_EQ(LeadingInt(c.text), c.expected) << "'" << c.text << "'";
 }
 
-TEST(PlatformText, TokensAndAdditionalTables) {
+TEST(PlatformText, Tokens) {
   EXPECT_EQ(SplitTokens(";;a;bc;;d;", ';'), (std::vector<std::string_view>{"a", "bc", "d"}));
   EXPECT_TRUE(SplitTokens("", ';').empty());
-
-  auto tokens = ParseAdditionalTables("2:5,9;;3:7;x;12:1,50");
-  ASSERT_EQ(tokens.size(), 4u);
-  EXPECT_EQ(tokens[0].tableNumber, 2);
-  EXPECT_EQ(tokens[0].firstDataOrder, "5");
-  EXPECT_EQ(tokens[0].lastDataOrder, "9");
-  EXPECT_EQ(tokens[1].tableNumber, 3);
-  EXPECT_EQ(tokens[1].firstDataOrder, "");
-  EXPECT_EQ(tokens[1].lastDataOrder, "7");
-  EXPECT_EQ(tokens[2].tableNumber, 0);  // no ':' gives no table
-  EXPECT_EQ(tokens[3].tableNumber, 12);
-  EXPECT_EQ(tokens[3].lastDataOrder, "50");
 }
 
 TEST(PlatformText, LocaleConversionKeepsUtf8UnderUtf8Locale) {

@@ -42,12 +42,12 @@ TEST(SurveylibDbStructure, RebuildsResponseTablesFromTheQuestionnaire) {
   RunSql(path, std::string(test::kQuestionnaireDdl) + R"(;
 INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, TypeQuestion, NbMaxReponse,
   NroTableReponse, AdditionalTables, DataFlag, DataCount) VALUES
- (1, 1, 1, 3, 0, 1, 0, '', 0, 0),            -- text block
+ (1, 1, 1, 3, 0, 1, 0, '2', 0, 0),           -- text block, its tokens never used
  (11, 2, 1, 1, 1, 1, 1, '', 1, 0),           -- single choice
  (12, 3, 1, 1, 2, 3, 1, '', 1, 0),           -- multiple choice, 3 answers
  (13, 4, 1, 1, 3, 1, 2, '', 0, 4),           -- numeric, data by DataCount
  (14, 5, 1, 1, 4, 1, 2, '', 1, 0),           -- open
- (15, 6, 1, 1, 2, 4, 1, '1:1,2;2:3,4', 1, 0),-- split over tables 1 and 2
+ (15, 6, 1, 1, 2, 4, 1, ' 1:1,2; 2: 3,4;x;40000:5,6', 1, 0), -- split over tables 1 and 2
  (16, 7, 1, 1, 1, 1, 1, '', 0, 0),           -- no data: no field
  (20, 8, 1, 2, 4, 3, 1, '', 1, 0),           -- loop
  (21, 9, 2, 1, 5, 1, 3, '', 1, 0),           -- date inside the loop

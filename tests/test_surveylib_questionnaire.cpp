@@ -5,6 +5,7 @@
 
 #include "support/sqlite_file.hpp"
 #include "support/temp_dir.hpp"
+#include "surveylib/additional_tables.hpp"
 #include "surveylib/questionnaire.hpp"
 
 namespace zx {
@@ -137,33 +138,92 @@ TEST(SurveylibQuestionnaire, BadFilesFailWithTheirCode) {
                                      "(5,1,1,'loop',1,1,1,'',1,0,'')");
     expectFailure(dir.file("type.zuv"), errors::kBadValue, "TypeElement");
   }
-  int n = 0;
-  for (const char* bad : {"2:1", "2", "x:1,2", "0:1,2", "2:5,3", "2:0,3", "2:1,2;3", "2:a,b",
-                          " 2:1,2", "2:1,2x", "40000:1,2", "-2:1,2"}) {
-    SCOPED_TRACE(bad);
-    const std::string path = dir.file("bad" + std::to_string(n++) + ".zuv");
-    RunSql(path, ddl +
-                     "; INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, "
-                     "TypeQuestion, NbMaxReponse, NroTableReponse, AdditionalTables, DataFlag) "
-                     "VALUES (77, 1, 1, 1, 2, 5, 2, '" +
-                     std::string(bad) + "', 1)");
-    expectFailure(path, errors::kBadAdditionalTables, "Question 77");
-  }
   {
-    // Empty tokens are skipped, not malformed.
-    const std::string path = dir.file("good.zuv");
-    RunSql(path, ddl +
-                     "; INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, "
-                     "TypeQuestion, NbMaxReponse, NroTableReponse, AdditionalTables, DataFlag) "
-                     "VALUES (77, 1, 1, 1, 2, 10, 2, '2:1,5;;3:6,10;', 1)");
-    CQuestionnaire q;
-    EXPECT_TRUE(ReadAsExport(q, path)) << q.m_errorText;
-  }
-  {
+    RunSql(dir.file("good.zuv"), ddl);
     CQuestionnaire q;
     EXPECT_FALSE(q.Read(dir.file("good.zuv"), true, true, true, true, false,
                         static_cast<DataBaseType>(3), 1036, true));
     EXPECT_EQ(q.m_errorCode, errors::kUnsupportedType);
+  }
+}
+
+TEST(SurveylibQuestionnaire, AdditionalTablesAreReadLoosely) {
+  {
+    // One token each: numbers by the leading-digit rule, nothing refused.
+    struct Case {
+      const char* text;
+      int32_t table;
+      const char* first;
+      const char* last;
+      const char* fault;
+    };
+    const char* const kNoTable = "names no response table";
+    const Case cases[] = {
+        {"2:5,9", 2, "5", "9", ""},
+        {"3:7", 3, "", "7", ""},
+        {" 2:1,2", 2, "1", "2", ""},
+        {"\t+4 :1, 2", 4, "1", " 2", ""},
+        {"2:1,2x", 2, "1", "2x", ""},
+        {"2:1,2,3", 2, "1", "2,3", ""},
+        {"2:3:4,5", 2, "3:4", "5", ""},
+        {"2:a,b", 2, "a", "b", ""},
+        {"2:5,3", 2, "5", "3", "has an empty DataOrder range"},
+        {"2", 0, "", "", kNoTable},
+        {"x", 0, "", "", kNoTable},
+        {"x:1,2", 0, "1", "2", kNoTable},
+        {"0:1,2", 0, "1", "2", kNoTable},
+        {"-2:1,2", -2, "1", "2", kNoTable},
+        {"40000:1,2", 40000, "1", "2", kNoTable},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.text);
+      const auto tokens = ReadAdditionalTables(c.text);
+      ASSERT_EQ(tokens.size(), 1u);
+      EXPECT_EQ(tokens[0].text, c.text);
+      EXPECT_EQ(tokens[0].tableNumber, c.table);
+      EXPECT_EQ(tokens[0].firstDataOrder, c.first);
+      EXPECT_EQ(tokens[0].lastDataOrder, c.last);
+      EXPECT_EQ(tokens[0].Fault(), c.fault);
+    }
+    const auto tokens = ReadAdditionalTables("2:5,9;; 3:7;x;12:1,50;");
+    std::vector<std::string> texts;
+    for (const auto& token : tokens) texts.push_back(token.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"2:5,9", " 3:7", "x", "12:1,50"}));
+    EXPECT_TRUE(ReadAdditionalTables(";;").empty());
+  }
+  // Read takes every text, with a warning when no token names a table; the
+  // highest table counts only the tokens that name one, of the questions that
+  // carry data.
+  test::CTempDir dir;
+  struct FileCase {
+    const char* text;
+    int32_t highest;
+    bool stored;
+  };
+  const FileCase files[] = {
+      {"2:1", 2, true},           {"2", 1, false},         {"x:1,2", 1, false},
+      {"0:1,2", 1, false},        {"2:5,3", 2, true},      {"2:0,3", 2, true},
+      {"2:1,2;3", 2, true},       {"2:a,b", 2, true},      {" 2:1,2", 2, true},
+      {"2:1,2x", 2, true},        {"40000:1,2", 1, false}, {"-2:1,2", 1, false},
+      {"2:1,5; 3:6,10", 3, true}, {"\t4 :1,2", 4, true},   {"2:1,5;;3:6,10;", 3, true},
+  };
+  int n = 0;
+  for (const FileCase& c : files) {
+    SCOPED_TRACE(c.text);
+    const std::string path = dir.file("loose" + std::to_string(n++) + ".zuv");
+    RunSql(path, std::string(test::kQuestionnaireDdl) +
+                     "; INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, "
+                     "TypeQuestion, NbMaxReponse, NroTableReponse, AdditionalTables, DataFlag) "
+                     "VALUES (77, 1, 1, 1, 2, 10, 1, '" +
+                     std::string(c.text) +
+                     "', 1), (78, 2, 1, 3, 0, 1, 0, '2', 0), (79, 3, 1, 1, 2, 5, 9, '9:1,5', 0)");
+    CQuestionnaire q;
+    EXPECT_EQ(ReadAsExport(q, path), c.stored) << q.m_errorText;
+    EXPECT_EQ(q.m_errorCode, c.stored ? errors::kNone : errors::kDataWithoutTable);
+    ASSERT_EQ(q.GetNbreQuestion(), 3);
+    EXPECT_EQ(q.GetQuestion(0).m_additionalTables, c.text);
+    EXPECT_EQ(q.GetQuestion(1).m_additionalTables, "2");
+    EXPECT_EQ(HighestResponseTable(q), c.highest);
   }
 }
 
@@ -174,14 +234,17 @@ TEST(SurveylibQuestionnaire, WarningsLeaveAUsableModel) {
 INSERT INTO Questionnaire (CodeQuestion, Position, Indent, TypeElement, TypeQuestion, NroTableReponse, DataFlag)
 VALUES (1, 1, 1, 1, 1, 0, 1),   -- data but no table
        (2, 2, 1, 1, 1, 1, 1),
-       (3, 3, 3, 1, 1, 1, 1);   -- two levels deeper than question 2, not inside a loop)");
+       (3, 3, 3, 1, 1, 1, 1),   -- two levels deeper than question 2, not inside a loop
+       (4, 4, 1, 1, 1, 1, 1);
+UPDATE Questionnaire SET AdditionalTables = 'x; 0:1,2' WHERE CodeQuestion = 4;  -- no table)");
   CQuestionnaire q;
   EXPECT_FALSE(ReadAsExport(q, path));
   EXPECT_EQ(q.m_errorCode, errors::kDataWithoutTable);
   EXPECT_GT(q.m_errorCode, errors::kLastFailure);
   EXPECT_NE(q.m_errorText.find("Question 1 "), std::string::npos) << q.m_errorText;
   EXPECT_NE(q.m_errorText.find("Question 3 "), std::string::npos) << q.m_errorText;
-  EXPECT_EQ(q.GetNbreQuestion(), 3);
+  EXPECT_NE(q.m_errorText.find("Question 4 "), std::string::npos) << q.m_errorText;
+  EXPECT_EQ(q.GetNbreQuestion(), 4);
   int index = -1;
   EXPECT_TRUE(q.FindQuestionById(3, index));
 

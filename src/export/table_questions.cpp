@@ -1,13 +1,14 @@
 // The per-table question lists (m_tableQuestions), read from the work copy's
 // [Questionnaire]: whole questions by NroTableReponse, split ones by their
 // AdditionalTables tokens.
+#include <fmt/format.h>
 #include <fmt/printf.h>
 
 #include <algorithm>
 
 #include "export/exporter.hpp"
-#include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
+#include "surveylib/additional_tables.hpp"
 #include "surveylib/questionnaire.hpp"
 
 namespace zx {
@@ -33,8 +34,12 @@ void CExporter::ListTableQuestions(CZuvDatabase& target, const CQuestionnaire& q
     const CQuestion* question = nullptr;
     if (!questionnaire.FindQuestionById(code, question) || question == nullptr) continue;
     if (!question->CarriesData()) continue;
-    for (CAdditionalTableToken& token : ParseAdditionalTables(additionalTables)) {
-      // A malformed token naming no listed table is ignored.
+    for (CAdditionalTableToken& token : ReadAdditionalTables(additionalTables)) {
+      // A loosely written questionnaire is exported all the same; the user
+      // learns which part of it holds nothing.
+      if (const std::string fault = token.Fault(); !fault.empty())
+        ReportInfo(
+            fmt::format("Question {}: AdditionalTables token '{}' {}", code, token.text, fault));
       if (token.tableNumber < 1 || token.tableNumber > highestTableNumber) continue;
       m_tableQuestions[token.tableNumber - 1].push_back(
           TableQuestion{std::to_string(code), type, maxResponses, true,

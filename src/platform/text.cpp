@@ -70,30 +70,6 @@ std::vector<std::string_view> SplitTokens(std::string_view text, char separator)
   return tokens;
 }
 
-CAdditionalTableToken ParseAdditionalTableToken(std::string_view token) {
-  CAdditionalTableToken parsed;
-  const size_t colon = token.find(':');
-  if (colon == std::string_view::npos) return parsed;  // no table number: 0
-  parsed.tableNumber = LeadingInt(token.substr(0, colon));
-  std::string_view range = token.substr(colon + 1);
-  const size_t comma = range.find(',');
-  if (comma == std::string_view::npos) {
-    parsed.lastDataOrder = std::string(range);
-  } else {
-    parsed.firstDataOrder = std::string(range.substr(0, comma));
-    parsed.lastDataOrder = std::string(range.substr(comma + 1));
-  }
-  return parsed;
-}
-
-std::vector<CAdditionalTableToken> ParseAdditionalTables(std::string_view text) {
-  std::vector<CAdditionalTableToken> tokens;
-  for (std::string_view token : SplitTokens(text, ';')) {
-    tokens.push_back(ParseAdditionalTableToken(token));
-  }
-  return tokens;
-}
-
 namespace {
 
 // An iconv conversion descriptor, closed when it goes.

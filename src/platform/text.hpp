@@ -28,17 +28,6 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 // Splits at `separator`, skipping empty tokens.
 std::vector<std::string_view> SplitTokens(std::string_view text, char separator);
 
-// One "T:first,last" token of an AdditionalTables text.
-struct CAdditionalTableToken {
-  int32_t tableNumber = 0;  // leading-digit value of the text before the first ':' (0 when none)
-  std::string
-      firstDataOrder;         // between the first ':' and the first ',' after it; empty when no ','
-  std::string lastDataOrder;  // after that ','; the whole part after ':' when there is no ','
-};
-CAdditionalTableToken ParseAdditionalTableToken(std::string_view token);
-// All tokens of an AdditionalTables text, empty tokens skipped.
-std::vector<CAdditionalTableToken> ParseAdditionalTables(std::string_view text);
-
 // UTF-8 to the locale's character set (nl_langinfo(CODESET)) through iconv;
 // characters it cannot represent become '?'. Under a UTF-8 locale the bytes
 // pass unchanged.

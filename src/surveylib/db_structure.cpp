@@ -11,6 +11,7 @@
 #include "platform/sql_identifier.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
+#include "surveylib/additional_tables.hpp"
 #include "surveylib/interview_fields.hpp"
 #include "surveylib/questionnaire.hpp"
 #include "surveylib/survey_names.hpp"
@@ -232,10 +233,8 @@ bool CDBStructureAdo::CreateResponseTables(const CQuestionnaire& questionnaire,
     if (q.m_additionalTables.empty()) {
       if (!place(q.m_tableNumber, 1, q.m_nbMaxReponse)) return false;
     } else {
-      for (const CAdditionalTableToken& token : ParseAdditionalTables(q.m_additionalTables))
-        if (!place(token.tableNumber, LeadingInt(token.firstDataOrder),
-                   LeadingInt(token.lastDataOrder)))
-          return false;
+      for (const CAdditionalTableToken& token : TableTokens(q))
+        if (!place(token.tableNumber, token.FirstDataOrder(), token.LastDataOrder())) return false;
     }
   }
   // The interview fields live in table 1, even when no question stores data there.

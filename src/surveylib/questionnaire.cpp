@@ -10,44 +10,10 @@
 #include "platform/error.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
+#include "surveylib/additional_tables.hpp"
 
 namespace zx {
 namespace errors = questionnaire_errors;
-
-namespace {
-
-// Digits only, at least one, value within int32.
-bool ReadPlainInt(std::string_view text, int32_t& value) {
-  if (text.empty() || text.size() > 10) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
-  const int64_t v = std::stoll(std::string(text));
-  if (v > INT32_MAX) return false;
-  value = static_cast<int32_t>(v);
-  return true;
-}
-
-// Why the AdditionalTables text is not a list of "T:a,b" tokens (T from 1 to
-// 32767, 1 <= a <= b); empty when it is.
-std::string AdditionalTablesFault(std::string_view text) {
-  for (std::string_view token : SplitTokens(text, ';')) {
-    const size_t colon = token.find(':');
-    const size_t comma = token.find(',', colon == std::string_view::npos ? 0 : colon);
-    int32_t table = 0, first = 0, last = 0;
-    if (colon == std::string_view::npos || comma == std::string_view::npos ||
-        !ReadPlainInt(token.substr(0, colon), table) ||
-        !ReadPlainInt(token.substr(colon + 1, comma - colon - 1), first) ||
-        !ReadPlainInt(token.substr(comma + 1), last))
-      return fmt::format("token '{}' is not of the form T:first,last", token);
-    if (table < 1 || table > INT16_MAX)
-      return fmt::format("token '{}' names table {}, outside 1..{}", token, table, INT16_MAX);
-    if (first < 1 || first > last)
-      return fmt::format("token '{}' has an empty or invalid DataOrder range", token);
-  }
-  return {};
-}
-
-}  // namespace
 
 bool CQuestionnaire::Fail(int16_t code, std::string text) {
   m_questions.clear();
@@ -172,10 +138,6 @@ bool CQuestionnaire::Read(const std::string& path, bool readQuestions, bool read
         return Fail(errors::kDuplicate,
                     fmt::format("The [Questionnaire] table of {} has two rows at position {}", path,
                                 q.m_position));
-      if (const std::string fault = AdditionalTablesFault(q.m_additionalTables); !fault.empty())
-        return Fail(errors::kBadAdditionalTables,
-                    fmt::format("Question {} of {} has a malformed AdditionalTables text '{}': {}",
-                                q.m_id, path, q.m_additionalTables, fault));
       m_questions.push_back(std::move(q));
     }
     rs->Close();
@@ -199,11 +161,17 @@ bool CQuestionnaire::Read(const std::string& path, bool readQuestions, bool read
 bool CQuestionnaire::CheckStructure(const std::string& path) {
   for (int i = 0; i < GetNbreQuestion(); ++i) {
     const CQuestion& q = m_questions[static_cast<size_t>(i)];
-    if (q.CarriesData() && q.m_tableNumber == 0 && q.m_additionalTables.empty())
+    // A question with an AdditionalTables text is stored by its tokens alone.
+    if (q.CarriesData() && q.m_additionalTables.empty() && q.m_tableNumber == 0)
       Warn(questionnaire_errors::kDataWithoutTable,
            fmt::format("Question {} of {} carries data but has no response table "
                        "(NroTableReponse 0): its answers are not exported",
                        q.m_id, path));
+    if (!q.m_additionalTables.empty() && q.CarriesData() && TableTokens(q).empty())
+      Warn(questionnaire_errors::kDataWithoutTable,
+           fmt::format("Question {} of {} carries data but no token of its AdditionalTables "
+                       "'{}' names a response table: its answers are not exported",
+                       q.m_id, path, q.m_additionalTables));
     const int parent = m_parent[static_cast<size_t>(i)];
     const int parentIndent = parent < 0 ? 0 : m_questions[static_cast<size_t>(parent)].m_indent;
     if (q.m_indent > parentIndent + 1 ||
@@ -308,10 +276,8 @@ int32_t HighestResponseTable(const CQuestionnaire& questionnaire) {
     const CQuestion& q = questionnaire.GetQuestion(i);
     if (!q.CarriesData()) continue;
     highest = std::max<int32_t>(highest, q.m_tableNumber);
-    // Read rejects a token beyond the 16-bit table numbers; a model filled
-    // otherwise must not size an export by one either.
-    for (const CAdditionalTableToken& token : ParseAdditionalTables(q.m_additionalTables))
-      if (token.tableNumber <= INT16_MAX) highest = std::max(highest, token.tableNumber);
+    for (const CAdditionalTableToken& token : TableTokens(q))
+      highest = std::max(highest, token.tableNumber);
   }
   return highest;
 }

@@ -7,7 +7,7 @@
 #include <numeric>
 #include <stdexcept>
 
-#include "platform/text.hpp"
+#include "surveylib/additional_tables.hpp"
 #include "surveylib/interview_fields.hpp"
 #include "surveylib/questionnaire.hpp"
 
@@ -220,7 +220,7 @@ void CSampleSurvey::BuildQuestionnaire() {
       throw std::invalid_argument(
           "--orphan-table needs a split question: --tables 2 or more "
           "and --split-share above 0");
-    const CAdditionalTableToken last = ParseAdditionalTables(split->additionalTables).back();
+    const CAdditionalTableToken last = ReadAdditionalTables(split->additionalTables).back();
     split->additionalTables.erase(split->additionalTables.rfind(';') + 1);
     split->additionalTables +=
         fmt::format("{}:{},{}", highest + 2, last.firstDataOrder, last.lastDataOrder);
@@ -255,7 +255,7 @@ void CSampleSurvey::BuildTables() {
   int highest = 0;
   for (const CElement& e : m_elements) {
     highest = std::max<int>(highest, e.tableNumber);
-    for (const CAdditionalTableToken& token : ParseAdditionalTables(e.additionalTables))
+    for (const CAdditionalTableToken& token : ReadAdditionalTables(e.additionalTables))
       highest = std::max(highest, token.tableNumber);
   }
   m_tables.resize(size_t(highest));
@@ -270,9 +270,8 @@ void CSampleSurvey::BuildTables() {
     if (e.additionalTables.empty()) {
       place(e.tableNumber, 1, e.nbMaxReponse);
     } else {
-      for (const CAdditionalTableToken& token : ParseAdditionalTables(e.additionalTables)) {
-        const CTokenRange range{token.tableNumber, LeadingInt(token.firstDataOrder),
-                                LeadingInt(token.lastDataOrder)};
+      for (const CAdditionalTableToken& token : ReadAdditionalTables(e.additionalTables)) {
+        const CTokenRange range{token.tableNumber, token.FirstDataOrder(), token.LastDataOrder()};
         place(range.table, range.first, range.last);
         e.ranges.push_back(range);
       }
