@@ -121,6 +121,8 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
     ReportError(error.SystemText());
     return nullptr;
   } catch (const CExportError& error) {
+    // A stop request ends the copy between steps; the stop is reported as such.
+    if (InterruptionSignal() != 0) return nullptr;
     ReportError("Could not create Zuv target file from Zuv source file");
     ReportError(error.Description());
     return nullptr;
