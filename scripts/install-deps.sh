@@ -11,7 +11,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3
   libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang-format man-db
+  clang-format man-db lintian
 )
 
 SUDO=()

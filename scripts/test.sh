@@ -43,7 +43,7 @@ VERSION=$(sed -n 's/^project(zuvexport VERSION \([0-9.]*\).*/\1/p' CMakeLists.tx
 STAGING=$(mktemp -d)
 trap 'rm -rf "$STAGING"' EXIT
 
-# A tree with bin/ and share/man/ must hold the three programs and the page.
+# A tree with bin/ and share/man/ must hold the three programs and their pages.
 check_installed() {
   local root=$1
   test "$("$root/bin/zuvexport" --version < /dev/null)" = "zuvexport $VERSION"
@@ -51,7 +51,9 @@ check_installed() {
     test "$("$root/bin/$tool" --version)" = "$tool $VERSION"
   done
   MANPAGER=cat man -M "$root/share/man" zuvexport | grep -q -e '--minstartdate'
-  echo "$root: zuvexport $VERSION and its manual page"
+  MANPAGER=cat man -M "$root/share/man" zuvsample | grep -q -e '--out-dir'
+  MANPAGER=cat man -M "$root/share/man" zuvwatch | grep -q -e '--idle-exit'
+  echo "$root: zuvexport $VERSION, the two tools and their manual pages"
 }
 
 cmake --install build/ci-release --prefix "$STAGING/install"
@@ -63,6 +65,9 @@ DEB=$(echo build/ci-release/zuvexport_*.deb)
 dpkg-deb -f "$DEB" Depends | grep -q 'unixodbc, libsqliteodbc, tdsodbc'
 dpkg-deb -x "$DEB" "$STAGING/deb"
 check_installed "$STAGING/deb/usr"
+# Debian's own checks of a package: any error or warning fails the run.
+lintian --allow-root --fail-on error,warning "$DEB"
+echo "$DEB: lintian reports no error or warning"
 
 echo "== Formatting"
 bash scripts/check-format.sh
