@@ -39,7 +39,7 @@ runs() { tr '\n' ' ' <"$1"; }
 measured() {  # name command...
   name=$1; shift
   start=$(now_ms)
-  { /usr/bin/time -f '%U %S' "$@" >"$work/$name.out" 2>/dev/null; } 2>"$work/time.txt"
+  /usr/bin/time -o "$work/time.txt" -f '%U %S' "$@" >"$work/$name.out" 2>/dev/null
   echo $(( $(now_ms) - start )) >>"$work/$name.ms"
   tail -1 "$work/time.txt" | awk '{ printf "%d\n", ($1 + $2) * 1000 }' >>"$work/$name.cpu"
 }

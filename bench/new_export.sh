@@ -81,7 +81,8 @@ runs() { tr '\n' ' ' < "$1"; }
 measured() {  # command...
   local start stats
   start=$(now_ms)
-  stats=$( { /usr/bin/time -f '%U %S %M' "$@" > "$work/measured.out"; } 2>&1 | tail -1)
+  /usr/bin/time -o "$work/time.txt" -f '%U %S %M' "$@" > "$work/measured.out"
+  stats=$(tail -1 "$work/time.txt")
   echo "$(( $(now_ms) - start )) $(echo "$stats" | awk '{ printf "%d %d", ($1 + $2) * 1000, $3 }')"
 }
 
@@ -98,6 +99,7 @@ timed_export() {  # dir target
 floor_read() {  # dir
   measured "$floor_bin" "Driver=SQLite3;Database=$1/source.db;StepAPI=1" \
     "SELECT InterviewID, QuestionID, DataOrder, LoopID1, LoopID2, ClosedData, NumericData, OpenData, Duration FROM $data_table"
+  cp "$work/measured.out" "$work/floor.out"
 }
 
 odbc_read() {  # dir
@@ -145,6 +147,7 @@ read_ms=$(median < "$work/read.ms")
 pivot_ms=$(median < "$work/pivot.ms")
 echo "export:    ${export_ms} ms  (runs: $(runs "$work/export.ms"); cpu: $(runs "$work/export.cpu"))"
 echo "floor:     $(median < "$work/floor.ms") ms  (runs: $(runs "$work/floor.ms"); cpu: $(runs "$work/floor.cpu"))"
+echo "floor rows, values, texts cut: $(cut -d' ' -f1-3 "$work/floor.out")"
 echo "odbc read: ${read_ms} ms  (runs: $(runs "$work/read.ms"))"
 echo "sql pivot: ${pivot_ms} ms  (runs: $(runs "$work/pivot.ms"))"
 ratios "export / floor, wall (at most 1.5, aim 1.2)" "$work/export.ms" "$work/floor.ms"
@@ -165,4 +168,4 @@ done
 awk 'NR == 1 { n1 = $1; ms1 = $3; kb1 = $4; cpu1 = $5 } { n = $1; ms = $3; kb = $4; cpu = $5 }
   END { printf "%dx / %dx: time %.2f of linear (cpu %.2f), peak RSS %.2f (aim: 0.9-1.1, <= 1.1)\n",
           n, n1, ms / ms1 * n1 / n, cpu / cpu1 * n1 / n, kb / kb1 }' "$work/sizes"
-rm -f "$work/sizes" "$work/ratios" "$work/measured.out"
+rm -f "$work/sizes" "$work/ratios" "$work/measured.out" "$work/time.txt"
