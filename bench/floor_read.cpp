@@ -31,9 +31,9 @@ void Fail(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
   std::exit(1);
 }
 
-#define CHECK(call, type, handle)                            \
-  do {                                                       \
-    if (!SQL_SUCCEEDED(call)) Fail(type, handle, #call);     \
+#define CHECK(call, type, handle)                        \
+  do {                                                   \
+    if (!SQL_SUCCEEDED(call)) Fail(type, handle, #call); \
   } while (0)
 
 struct Column {
@@ -84,8 +84,7 @@ int main(int argc, char** argv) {
   for (int q = 2; q < argc; ++q) {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
-    CHECK(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(argv[q]), SQL_NTS), SQL_HANDLE_STMT,
-          stmt);
+    CHECK(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(argv[q]), SQL_NTS), SQL_HANDLE_STMT, stmt);
     SQLSMALLINT count = 0;
     CHECK(SQLNumResultCols(stmt, &count), SQL_HANDLE_STMT, stmt);
     std::vector<Column> columns(static_cast<size_t>(count));

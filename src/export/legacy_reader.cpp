@@ -134,7 +134,7 @@ bool CExporter::ReadLegacyTable(int32_t t) {
       if (taken) {
         BufferedRow& row = rows.emplace_back();
         row.reserve(mapping.carriedFields.size());
-        for (int field : mapping.carriedFields) row.push_back(recordset.FieldValue(field));
+        for (int field : mapping.carriedFields) row.push_back(recordset.FieldValueCopy(field));
         if (filterActive && t == 0) m_acceptedKeys.insert(recordset.FieldValue(keyField));
         ++accepted;
       }

@@ -5,6 +5,7 @@
 #include <fmt/ranges.h>
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
 #include "export/exporter.hpp"
@@ -102,7 +103,9 @@ int RequiredColumn(int column, const char* name) {
 }
 
 int32_t RequiredInt(const CSourceRecordset& recordset, int column, const char* name) {
-  return recordset.FieldValue(RequiredColumn(column, name)).ToInt32();
+  const std::optional<int32_t> value = recordset.FieldInt32(RequiredColumn(column, name));
+  // NULL fails as the value's conversion does.
+  return value ? *value : recordset.FieldValue(column).ToInt32();
 }
 
 // Sorts a node's answers by (question, DataOrder), the later of two equal
@@ -151,16 +154,16 @@ int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& 
     }
     InterviewNode* node = interview;
     for (int slot : layout->loopIds) {
-      const CValue& loopValue = recordset.FieldValue(layout->keptColumns[slot]);
-      if (loopValue.IsNull()) break;
+      const std::optional<int32_t> loopValue = recordset.FieldInt32(layout->keptColumns[slot]);
+      if (!loopValue) break;
       node->hasSubLoop = true;
-      node = &node->subLoops[loopValue.ToInt32()];
+      node = &node->subLoops[*loopValue];
     }
     node->hasSubLoop = false;
     const int32_t dataOrder = RequiredInt(recordset, layout->dataOrder, "DataOrder");
     const int32_t questionId = RequiredInt(recordset, layout->questionId, "QuestionID");
     const auto row = static_cast<uint32_t>(batch.cells.size() / (width == 0 ? 1 : width));
-    for (int column : layout->keptColumns) batch.cells.push_back(recordset.FieldValue(column));
+    for (int column : layout->keptColumns) batch.cells.push_back(recordset.FieldValueCopy(column));
     node->questions.push_back(CQuestionEntry{questionId, dataOrder, row});
     ++rowsRead;
   }
