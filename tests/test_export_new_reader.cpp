@@ -161,5 +161,51 @@ TEST_F(NewReaderRows, BadRowsAreErrors) {
   }
 }
 
+// A table pass as the read thread runs it, on a plan alone: one batch per
+// range, the filter applied, interview fields with the first table only.
+TEST_F(NewReaderRows, TablePassesReadOneBatchPerPlannedRange) {
+  test::RunSql(m_db,
+               "INSERT INTO Interview VALUES (4, 'A4', 1, 'w');"
+               "INSERT INTO Data VALUES (1, 10, 1, NULL, NULL, 5, NULL, NULL, 3, 'x'),"
+               " (1, 11, 1, NULL, NULL, 6, NULL, NULL, 3, 'x'),"
+               " (1, 11, 2, NULL, NULL, 7, NULL, NULL, 3, 'x'),"
+               " (2, 10, 1, NULL, NULL, 8, NULL, NULL, 3, 'x');"
+               "CREATE VIEW Orvix0007Data AS SELECT * FROM Data;"
+               "CREATE VIEW Orvix0007Interview AS SELECT * FROM Interview;");
+  CNewLayoutPlan plan;
+  plan.surveyId = 7;
+  plan.filterClause = "Completed <> 0";
+  plan.tables = {{CPlannedQuestion{10, false, 0, 0}}, {CPlannedQuestion{11, true, 2, 2}}, {}};
+  plan.ranges = {CInterviewRange{1, 1}, CInterviewRange{2, 4}};
+  auto source = ConnectOdbc(test::SqliteConnectString(m_db), 30);
+  std::vector<std::string> infos;
+  const InfoReport info = [&infos](const std::string& m) { infos.push_back(m); };
+  CCancellableSemaphore freeBatches(MaxBatchesInFlight, MaxBatchesInFlight);
+  CCancellableSemaphore readyBatches(0, MaxBatchesInFlight + 1);
+  std::vector<TableSlot<NewLayoutBatch>> slots(3);
+  for (int32_t t = 0; t < 3; ++t) {
+    ASSERT_TRUE(ReadNewLayoutTable(plan, t, *source, slots[static_cast<size_t>(t)], freeBatches,
+                                   readyBatches, info));
+  }
+  // Interview 2 does not pass the filter: the second range gives an empty batch.
+  ASSERT_EQ(slots[0].batches.size(), 2u);
+  EXPECT_EQ(slots[0].rowsRead, 1);
+  const NewLayoutBatch& first = slots[0].batches[0]->content;
+  ASSERT_EQ(first.interviews.size(), 1u);
+  EXPECT_EQ(first.interviews.at(1).interviewValues,
+            (std::vector<CValue>{CValue::FromText("A1"), CValue::FromInt32(1)}));
+  EXPECT_TRUE(slots[0].batches[1]->content.interviews.empty());
+  // Only the planned DataOrder range, and no interview fields after the first table.
+  ASSERT_EQ(slots[1].batches.size(), 2u);
+  const NewLayoutBatch& second = slots[1].batches[0]->content;
+  ASSERT_EQ(second.interviews.at(1).questions.size(), 1u);
+  EXPECT_EQ(second.interviews.at(1).questions[0].dataOrder, 2);
+  EXPECT_TRUE(second.interviews.at(1).interviewValues.empty());
+  // A table without questions runs no query.
+  EXPECT_TRUE(slots[2].batches.empty());
+  EXPECT_EQ(infos.back(), "[Read Thread] Done reading Table number 3");
+  EXPECT_EQ(infos[infos.size() - 2], "[Read Thread] Opening SQL Table...");
+}
+
 }  // namespace
 }  // namespace zx

@@ -163,10 +163,15 @@ class CExporter {
   std::unordered_set<CValue, CValueKeyHash, CValueKeyEqual> m_acceptedKeys;
   std::vector<std::vector<TableQuestion>> m_tableQuestions;  // index: table number - 1
 
-  std::string m_interviewFilterClause;
   int32_t m_totalRowCount = 0;
   int32_t m_totalInterviewCount = 0;
-  std::vector<CInterviewRange> m_interviewRanges;  // planned once, read by every table pass
+  // New layout: the filter clause, the interview ranges and the tables'
+  // questions as numbers, built once by ExportFromSqlNew before the read
+  // thread starts. What crosses to the read thread is this plan (const, no
+  // lock), the source connection (the read thread's alone while it runs), the
+  // slots and semaphores of the hand-over, and the reporter under
+  // m_progressLock.
+  std::shared_ptr<const CNewLayoutPlan> m_newLayoutPlan;
 };
 
 }  // namespace zx

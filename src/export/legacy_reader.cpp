@@ -71,23 +71,12 @@ std::string CExporter::LegacyTableQuery(int32_t tableIndex) const {
 
   // Only the dates the constructor checked reach the SQL text, written in the
   // server's own dialect.
-  auto bound = [this](const std::optional<CCalendarDate>& date, const std::string& text) {
-    return m_sourceConnection->DateBound(*CheckedStartBound(date, text));
-  };
-  const bool hasMin = !m_settings.minStartDate.empty();
-  const bool hasMax = !m_settings.maxStartDate.empty();
-  sql += " WHERE ";
-  if (m_settings.completionFilter != CompletionFilter::NONE) {
-    sql += fmt::sprintf("Completed = %d",
-                        m_settings.completionFilter == CompletionFilter::COMPLETE ? 1 : 0);
-    if (hasMin || hasMax) sql += " AND ";
-  }
-  if (hasMin) {
-    sql += "DebutInterview > " + bound(m_settings.minStartBound, m_settings.minStartDate);
-    if (hasMax) sql += " AND ";
-  }
-  if (hasMax) sql += "DebutInterview < " + bound(m_settings.maxStartBound, m_settings.maxStartDate);
-  return sql;
+  return sql + " WHERE " +
+         BuildLegacyFilterClause(
+             m_settings.completionFilter,
+             CheckedStartBound(m_settings.minStartBound, m_settings.minStartDate),
+             CheckedStartBound(m_settings.maxStartBound, m_settings.maxStartDate),
+             *m_sourceConnection);
 }
 
 int CExporter::ReadTableFromSqlLegacy() {
@@ -134,7 +123,7 @@ bool CExporter::ReadLegacyTable(int32_t t) {
       if (taken) {
         BufferedRow& row = rows.emplace_back();
         row.reserve(mapping.carriedFields.size());
-        for (int field : mapping.carriedFields) row.push_back(recordset.FieldValue(field));
+        for (int field : mapping.carriedFields) row.push_back(recordset.FieldValueCopy(field));
         if (filterActive && t == 0) m_acceptedKeys.insert(recordset.FieldValue(keyField));
         ++accepted;
       }

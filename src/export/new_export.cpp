@@ -10,7 +10,6 @@
 #include "export/preparation.hpp"
 #include "platform/error.hpp"
 #include "platform/files.hpp"
-#include "platform/text.hpp"
 #include "surveylib/db_structure.hpp"
 
 namespace zx {
@@ -66,15 +65,18 @@ int CExporter::ExportFromSqlNew() {
     ConnectDatabases(*prepared, true);
     CopySemiOpenAnswers(*prepared->target, true);
 
-    m_interviewFilterClause = BuildInterviewFilterClause(
+    auto plan = std::make_shared<CNewLayoutPlan>();
+    plan->surveyId = m_settings.surveyId;
+    plan->filterClause = BuildInterviewFilterClause(
         m_settings.completionFilter,
         CheckedStartBound(m_settings.minStartBound, m_settings.minStartDate),
         CheckedStartBound(m_settings.maxStartBound, m_settings.maxStartDate), *m_sourceConnection);
     const CQuestionnaire& questionnaire = *prepared->questionnaire;
     const int32_t tableCount = prepared->highestTableNumber;
     ListTableQuestions(*prepared->target, questionnaire, tableCount, true);
+    for (const auto& table : m_tableQuestions) plan->tables.push_back(PlanQuestions(table));
 
-    const std::string questionList = BuildQuestionList(m_tableQuestions);
+    const std::string questionList = BuildQuestionList(plan->tables);
     if (questionList.empty()) {
       ReportInfo("Nothing to export");
       // The target receives the rebuilt structure, as it is.
@@ -87,18 +89,21 @@ int CExporter::ExportFromSqlNew() {
 
     const InfoReport info = [this](const std::string& m) { ReportInfo(m); };
     const CNewLayoutCounts counts = CountNewLayoutSource(
-        *m_sourceConnection, info, m_settings.surveyId, questionList, m_interviewFilterClause);
-    m_totalRowCount = counts.rowCount;
-    m_totalInterviewCount = counts.interviewCount;
-    m_interviewRanges = PlanInterviewRanges(
-        ReadPassingInterviewIds(*m_sourceConnection, m_settings.surveyId, m_interviewFilterClause),
+        *m_sourceConnection, info, m_settings.surveyId, questionList, plan->filterClause);
+    plan->rowCount = counts.rowCount;
+    plan->interviewCount = counts.interviewCount;
+    plan->ranges = PlanInterviewRanges(
+        ReadPassingInterviewIds(*m_sourceConnection, m_settings.surveyId, plan->filterClause),
         counts.rowCount, counts.interviewCount);
+    m_totalRowCount = plan->rowCount;
+    m_totalInterviewCount = plan->interviewCount;
+    m_newLayoutPlan = plan;
 
     CNewLayoutWriter writer(questionnaire, info, [this](const std::string& m) { ReportError(m); });
     std::vector<std::vector<int32_t>> tableQuestionIds;
-    for (const auto& table : m_tableQuestions) {
+    for (const auto& table : plan->tables) {
       auto& ids = tableQuestionIds.emplace_back();
-      for (const TableQuestion& question : table) ids.push_back(LeadingInt(question.code));
+      for (const CPlannedQuestion& question : table) ids.push_back(question.code);
     }
     writer.SetTableQuestions(std::move(tableQuestionIds));
     CNewLayoutTables tables(*prepared->target, writer, m_tableQuestions);

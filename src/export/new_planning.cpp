@@ -21,6 +21,25 @@ std::string NewInterviewTableName(int32_t surveyId) {
   return Bracketed(NewLayoutInterviewTableName(surveyId));
 }
 
+namespace {
+
+// The parts of a filter in their order, joined by " AND ": the completion
+// condition, then the exclusive start bounds on `startColumn`.
+std::string JoinFilterParts(std::string clause, const char* startColumn,
+                            const std::optional<CCalendarDate>& minStart,
+                            const std::optional<CCalendarDate>& maxStart,
+                            const CSourceConnection& source) {
+  if (!clause.empty() && (minStart || maxStart)) clause += " AND ";
+  if (minStart) {
+    clause += fmt::sprintf("%s > %s", startColumn, source.DateBound(*minStart));
+    if (maxStart) clause += " AND ";
+  }
+  if (maxStart) clause += fmt::sprintf("%s < %s", startColumn, source.DateBound(*maxStart));
+  return clause;
+}
+
+}  // namespace
+
 std::string BuildInterviewFilterClause(CompletionFilter completion,
                                        const std::optional<CCalendarDate>& minStart,
                                        const std::optional<CCalendarDate>& maxStart,
@@ -28,27 +47,53 @@ std::string BuildInterviewFilterClause(CompletionFilter completion,
   std::string clause;
   if (completion == CompletionFilter::COMPLETE || completion == CompletionFilter::INCOMPLETE) {
     clause = fmt::sprintf("Completed %s 0", completion == CompletionFilter::COMPLETE ? "<>" : "=");
-    if (minStart || maxStart) clause += " AND ";
   }
-  if (minStart) {
-    clause += fmt::sprintf("StartInterview > %s", source.DateBound(*minStart));
-    if (maxStart) clause += " AND ";
-  }
-  if (maxStart) clause += fmt::sprintf("StartInterview < %s", source.DateBound(*maxStart));
-  return clause;
+  return JoinFilterParts(clause, "StartInterview", minStart, maxStart, source);
 }
 
-std::string BuildQuestionList(const std::vector<std::vector<TableQuestion>>& tableQuestions) {
+std::string BuildLegacyFilterClause(CompletionFilter completion,
+                                    const std::optional<CCalendarDate>& minStart,
+                                    const std::optional<CCalendarDate>& maxStart,
+                                    const CSourceConnection& source) {
+  std::string clause;
+  if (completion != CompletionFilter::NONE) {
+    clause = fmt::sprintf("Completed = %d", completion == CompletionFilter::COMPLETE ? 1 : 0);
+  }
+  return JoinFilterParts(clause, "DebutInterview", minStart, maxStart, source);
+}
+
+CPlannedQuestion PlanQuestion(const TableQuestion& question) {
+  // Codes come from the questionnaire's integer ids and the bounds from its
+  // AdditionalTables text; reading them as numbers keeps anything else out
+  // of the SQL.
+  CPlannedQuestion planned{LeadingInt(question.code), question.inAdditionalTable, 0, 0};
+  if (question.inAdditionalTable) {
+    planned.firstDataOrder = LeadingInt(question.firstDataOrder);
+    planned.lastDataOrder = LeadingInt(question.lastDataOrder);
+  }
+  return planned;
+}
+
+std::vector<CPlannedQuestion> PlanQuestions(const std::vector<TableQuestion>& questions) {
+  std::vector<CPlannedQuestion> planned;
+  planned.reserve(questions.size());
+  for (const TableQuestion& question : questions) planned.push_back(PlanQuestion(question));
+  return planned;
+}
+
+std::string BuildQuestionList(const std::vector<std::vector<CPlannedQuestion>>& tables) {
   std::string list;
-  for (const auto& table : tableQuestions) {
-    for (const auto& question : table) {
-      // Codes come from the questionnaire's integer ids; re-reading them keeps
-      // anything but a number out of the SQL.
-      list += fmt::format(",{}", LeadingInt(question.code));
-    }
+  for (const auto& table : tables) {
+    for (const auto& question : table) list += fmt::format(",{}", question.code);
   }
   if (!list.empty()) list.erase(0, 1);
   return list;
+}
+
+std::string BuildQuestionList(const std::vector<std::vector<TableQuestion>>& tableQuestions) {
+  std::vector<std::vector<CPlannedQuestion>> tables;
+  for (const auto& table : tableQuestions) tables.push_back(PlanQuestions(table));
+  return BuildQuestionList(tables);
 }
 
 namespace {

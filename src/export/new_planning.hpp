@@ -28,8 +28,27 @@ std::string BuildInterviewFilterClause(CompletionFilter completion,
                                        const std::optional<CCalendarDate>& minStart,
                                        const std::optional<CCalendarDate>& maxStart,
                                        const CSourceConnection& source);
+// The same filter on the first legacy response table, in that layout's own
+// texts: "Completed = 1" or "Completed = 0", bounds on DebutInterview.
+std::string BuildLegacyFilterClause(CompletionFilter completion,
+                                    const std::optional<CCalendarDate>& minStart,
+                                    const std::optional<CCalendarDate>& maxStart,
+                                    const CSourceConnection& source);
+
+// One question, or one DataOrder range of it, of a response table: the
+// numbers of a TableQuestion read once by LeadingInt. Only these integers
+// reach the SQL of the read side.
+struct CPlannedQuestion {
+  int32_t code = 0;
+  bool inAdditionalTable = false;
+  int32_t firstDataOrder = 0;  // set with inAdditionalTable
+  int32_t lastDataOrder = 0;
+};
+CPlannedQuestion PlanQuestion(const TableQuestion& question);
+std::vector<CPlannedQuestion> PlanQuestions(const std::vector<TableQuestion>& questions);
 
 // Every entry's code, tables in order, comma-separated (repeats kept).
+std::string BuildQuestionList(const std::vector<std::vector<CPlannedQuestion>>& tables);
 std::string BuildQuestionList(const std::vector<std::vector<TableQuestion>>& tableQuestions);
 
 struct CNewLayoutCounts {
@@ -65,6 +84,19 @@ std::vector<int32_t> ReadPassingInterviewIds(CSourceConnection& source, int32_t 
 // no id.
 std::vector<CInterviewRange> PlanInterviewRanges(const std::vector<int32_t>& ids, int32_t rowCount,
                                                  int32_t interviewCount);
+
+// What a new-layout export reads, decided once on the main thread before the
+// read thread starts and never changed after: the read thread and the writer
+// share it as a pointer to const, with no lock.
+struct CNewLayoutPlan {
+  int32_t surveyId = 0;
+  // The interview filter (BuildInterviewFilterClause); empty: none.
+  std::string filterClause;
+  std::vector<std::vector<CPlannedQuestion>> tables;  // index: table number - 1
+  int32_t rowCount = 0;                               // of the counting query
+  int32_t interviewCount = 0;
+  std::vector<CInterviewRange> ranges;  // read by every table pass
+};
 
 // Source column of the interview table -> field of the first response table.
 using InterviewFieldMap = std::map<std::string, std::string>;

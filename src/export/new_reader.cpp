@@ -5,6 +5,7 @@
 #include <fmt/ranges.h>
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
 #include "export/exporter.hpp"
@@ -13,20 +14,17 @@
 
 namespace zx {
 
-std::string BuildQuestionCondition(const std::string& dataTable,
-                                   const std::vector<TableQuestion>& questions) {
+std::string BuildPlannedQuestionCondition(const std::string& dataTable,
+                                          const std::vector<CPlannedQuestion>& questions) {
   std::string loopPart;
   std::string inList;
-  // The codes and DataOrder bounds come from the target file's questionnaire
-  // as text; only their integer values reach the SQL.
   for (const auto& question : questions) {
     if (question.inAdditionalTable) {
       loopPart +=
           fmt::sprintf(" OR (%s.QuestionID = %d AND %s.DataOrder BETWEEN %d AND %d)", dataTable,
-                       LeadingInt(question.code), dataTable, LeadingInt(question.firstDataOrder),
-                       LeadingInt(question.lastDataOrder));
+                       question.code, dataTable, question.firstDataOrder, question.lastDataOrder);
     } else {
-      inList += fmt::sprintf(",%d", LeadingInt(question.code));
+      inList += fmt::sprintf(",%d", question.code);
     }
   }
   if (!inList.empty()) {
@@ -36,13 +34,18 @@ std::string BuildQuestionCondition(const std::string& dataTable,
   return {};
 }
 
-std::string BuildTableRangeQuery(int32_t surveyId, const std::vector<TableQuestion>& questions,
-                                 const std::string& questionCondition,
-                                 const std::string& filterClause, const CInterviewRange& range) {
+std::string BuildQuestionCondition(const std::string& dataTable,
+                                   const std::vector<TableQuestion>& questions) {
+  return BuildPlannedQuestionCondition(dataTable, PlanQuestions(questions));
+}
+
+std::string BuildPlannedRangeQuery(int32_t surveyId, const std::vector<CPlannedQuestion>& questions,
+                                   const std::string& questionCondition,
+                                   const std::string& filterClause, const CInterviewRange& range) {
   const std::string data = NewDataTableName(surveyId);
   const std::string interview = NewInterviewTableName(surveyId);
   std::vector<int32_t> codes;
-  for (const auto& question : questions) codes.push_back(LeadingInt(question.code));
+  for (const auto& question : questions) codes.push_back(question.code);
   std::sort(codes.begin(), codes.end());
   codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
   std::string query = fmt::format(
@@ -51,6 +54,13 @@ std::string BuildTableRangeQuery(int32_t surveyId, const std::vector<TableQuesti
       data, interview, range.first, range.last, fmt::join(codes, ","), questionCondition);
   if (!filterClause.empty()) query += fmt::format(" AND ({})", filterClause);
   return query;
+}
+
+std::string BuildTableRangeQuery(int32_t surveyId, const std::vector<TableQuestion>& questions,
+                                 const std::string& questionCondition,
+                                 const std::string& filterClause, const CInterviewRange& range) {
+  return BuildPlannedRangeQuery(surveyId, PlanQuestions(questions), questionCondition, filterClause,
+                                range);
 }
 
 std::string BuildInterviewRangeQuery(int32_t surveyId, const std::string& filterClause,
@@ -102,7 +112,9 @@ int RequiredColumn(int column, const char* name) {
 }
 
 int32_t RequiredInt(const CSourceRecordset& recordset, int column, const char* name) {
-  return recordset.FieldValue(RequiredColumn(column, name)).ToInt32();
+  const std::optional<int32_t> value = recordset.FieldInt32(RequiredColumn(column, name));
+  // NULL fails as the value's conversion does.
+  return value ? *value : recordset.FieldValue(column).ToInt32();
 }
 
 // Sorts a node's answers by (question, DataOrder), the later of two equal
@@ -151,16 +163,16 @@ int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& 
     }
     InterviewNode* node = interview;
     for (int slot : layout->loopIds) {
-      const CValue& loopValue = recordset.FieldValue(layout->keptColumns[slot]);
-      if (loopValue.IsNull()) break;
+      const std::optional<int32_t> loopValue = recordset.FieldInt32(layout->keptColumns[slot]);
+      if (!loopValue) break;
       node->hasSubLoop = true;
-      node = &node->subLoops[loopValue.ToInt32()];
+      node = &node->subLoops[*loopValue];
     }
     node->hasSubLoop = false;
     const int32_t dataOrder = RequiredInt(recordset, layout->dataOrder, "DataOrder");
     const int32_t questionId = RequiredInt(recordset, layout->questionId, "QuestionID");
     const auto row = static_cast<uint32_t>(batch.cells.size() / (width == 0 ? 1 : width));
-    for (int column : layout->keptColumns) batch.cells.push_back(recordset.FieldValue(column));
+    for (int column : layout->keptColumns) batch.cells.push_back(recordset.FieldValueCopy(column));
     node->questions.push_back(CQuestionEntry{questionId, dataOrder, row});
     ++rowsRead;
   }
@@ -191,6 +203,37 @@ void ReadInterviewValues(CSourceRecordset& recordset, const InterviewFieldMap& i
   for (auto& [id, interview] : batch.interviews) interview.interviewValues.resize(count);
 }
 
+bool ReadNewLayoutTable(const CNewLayoutPlan& plan, int32_t t, CSourceConnection& source,
+                        TableSlot<NewLayoutBatch>& slot, CCancellableSemaphore& freeBatches,
+                        CCancellableSemaphore& readyBatches, const InfoReport& info) {
+  info("[Read Thread] Opening SQL Table...");
+  const std::vector<CPlannedQuestion>& questions = plan.tables[static_cast<size_t>(t)];
+  const std::string condition =
+      BuildPlannedQuestionCondition(NewDataTableName(plan.surveyId), questions);
+  if (!condition.empty()) {
+    info(fmt::sprintf("[Read Thread] Begining Reads on SQL Table number %d", t + 1));
+    for (const CInterviewRange& range : plan.ranges) {
+      CBatchFill<NewLayoutBatch> fill(slot, freeBatches, readyBatches);
+      if (!fill.Begun()) return false;
+      // Data columns only: the interview fields of the first table are read
+      // once per interview, not with each of its rows.
+      std::unique_ptr<CSourceRecordset> recordset = source.Execute(
+          BuildPlannedRangeQuery(plan.surveyId, questions, condition, plan.filterClause, range));
+      const int32_t rowsRead = ReadNewLayoutRows(*recordset, {}, fill.Batch());
+      recordset->Close();
+      if (t == 0 && !fill.Batch().interviews.empty()) {
+        recordset =
+            source.Execute(BuildInterviewRangeQuery(plan.surveyId, plan.filterClause, range));
+        ReadInterviewValues(*recordset, NewLayoutInterviewFieldMap(), fill.Batch());
+        recordset->Close();
+      }
+      fill.Complete(rowsRead);
+    }
+  }
+  info(fmt::sprintf("[Read Thread] Done reading Table number %d", t + 1));
+  return true;
+}
+
 // The read thread: every table in turn, one batch per interview-id range.
 
 int CExporter::ReadTableFromSqlNew() {
@@ -198,33 +241,9 @@ int CExporter::ReadTableFromSqlNew() {
 }
 
 bool CExporter::ReadNewLayoutTable(int32_t t) {
-  ReportInfo("[Read Thread] Opening SQL Table...");
-  const std::string dataTable = NewDataTableName(m_settings.surveyId);
-  const std::string condition = BuildQuestionCondition(dataTable, m_tableQuestions[t]);
-  if (!condition.empty()) {
-    ReportInfo(fmt::sprintf("[Read Thread] Begining Reads on SQL Table number %d", t + 1));
-    TableSlot<NewLayoutBatch>& slot = *m_dataTableSlots[t];
-    for (const CInterviewRange& range : m_interviewRanges) {
-      CBatchFill<NewLayoutBatch> fill(slot, *m_freeBatches, *m_readyBatches);
-      if (!fill.Begun()) return false;
-      // Data columns only: the interview fields of the first table are read
-      // once per interview, not with each of its rows.
-      m_sourceRecordset = m_sourceConnection->Execute(BuildTableRangeQuery(
-          m_settings.surveyId, m_tableQuestions[t], condition, m_interviewFilterClause, range));
-      const int32_t rowsRead = ReadNewLayoutRows(*m_sourceRecordset, {}, fill.Batch());
-      m_sourceRecordset->Close();
-      if (t == 0 && !fill.Batch().interviews.empty()) {
-        m_sourceRecordset = m_sourceConnection->Execute(
-            BuildInterviewRangeQuery(m_settings.surveyId, m_interviewFilterClause, range));
-        ReadInterviewValues(*m_sourceRecordset, NewLayoutInterviewFieldMap(), fill.Batch());
-        m_sourceRecordset->Close();
-      }
-      m_sourceRecordset.reset();
-      fill.Complete(rowsRead);
-    }
-  }
-  ReportInfo(fmt::sprintf("[Read Thread] Done reading Table number %d", t + 1));
-  return true;
+  return zx::ReadNewLayoutTable(*m_newLayoutPlan, t, *m_sourceConnection, *m_dataTableSlots[t],
+                                *m_freeBatches, *m_readyBatches,
+                                [this](const std::string& m) { ReportInfo(m); });
 }
 
 }  // namespace zx

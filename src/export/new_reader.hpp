@@ -7,15 +7,19 @@
 
 #include "export/interview_tree.hpp"
 #include "export/new_planning.hpp"
+#include "export/pipeline.hpp"
 #include "export/settings.hpp"
 
 namespace zx {
 
+class CSourceConnection;
 class CSourceRecordset;
 
 // The condition selecting a table's questions: an IN list of the whole
 // questions, OR-joined DataOrder ranges of the split ones. Empty when the
 // table has no question to read.
+std::string BuildPlannedQuestionCondition(const std::string& dataTable,
+                                          const std::vector<CPlannedQuestion>& questions);
 std::string BuildQuestionCondition(const std::string& dataTable,
                                    const std::vector<TableQuestion>& questions);
 
@@ -24,6 +28,9 @@ std::string BuildQuestionCondition(const std::string& dataTable,
 // the interview table and the table's question codes are listed once more
 // in an IN (implied by the condition), so that each interview's rows are
 // sought by (InterviewID, QuestionID) rather than scanned whole per table.
+std::string BuildPlannedRangeQuery(int32_t surveyId, const std::vector<CPlannedQuestion>& questions,
+                                   const std::string& questionCondition,
+                                   const std::string& filterClause, const CInterviewRange& range);
 std::string BuildTableRangeQuery(int32_t surveyId, const std::vector<TableQuestion>& questions,
                                  const std::string& questionCondition,
                                  const std::string& filterClause, const CInterviewRange& range);
@@ -50,5 +57,15 @@ int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& 
 // interview without a row there gets NULLs.
 void ReadInterviewValues(CSourceRecordset& recordset, const InterviewFieldMap& interviewFields,
                          NewLayoutBatch& batch);
+
+// The read thread's pass over table `t` (zero-based) of `plan`: one batch of
+// `slot` per planned range, each read with one query, the interview fields
+// of the first table with one more. `info` reports under the caller's
+// progress lock. Returns false when the hand-over was cancelled (the writer
+// reports why); throws what the queries and ReadNewLayoutRows throw.
+// Thread: the read thread; `plan` is shared read-only with the writer.
+bool ReadNewLayoutTable(const CNewLayoutPlan& plan, int32_t t, CSourceConnection& source,
+                        TableSlot<NewLayoutBatch>& slot, CCancellableSemaphore& freeBatches,
+                        CCancellableSemaphore& readyBatches, const InfoReport& info);
 
 }  // namespace zx

@@ -4,6 +4,7 @@
 #include "platform/odbc/odbc_recordset.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -106,6 +107,7 @@ void COdbcRecordset::Plan() {
   m_indicators.assign(m_columns.size() * m_rowsetSize, 0);
   m_rowStatus.assign(m_rowsetSize, 0);
   m_current.resize(m_columns.size());
+  m_loaded.assign(m_columns.size(), 0);
 
   m_indexByName.reserve(m_columns.size());
   for (size_t i = 0; i < m_columns.size(); ++i) {
@@ -162,48 +164,64 @@ void COdbcRecordset::MoveNext() {
 }
 
 void COdbcRecordset::LoadRow(SQLULEN row) {
-  for (size_t i = 0; i < m_columns.size(); ++i) m_current[i] = LoadValue(i, row);
+  std::fill(m_loaded.begin(), m_loaded.end(), uint8_t{0});
+  for (size_t i = 0; i < m_columns.size(); ++i) {
+    if (!NeedsGetData(i, row)) continue;
+    m_current[i] = LoadValue(i, row);
+    m_loaded[i] = 1;
+  }
+}
+
+bool COdbcRecordset::NeedsGetData(size_t index, SQLULEN row) const {
+  const CColumn& column = m_columns[index];
+  if (!column.bound) return true;
+  if (!column.varLength) return false;
+  const SQLLEN indicator = m_indicators[index * m_rowsetSize + row];
+  const SQLLEN room = column.elementBytes - (column.cType == SQL_C_CHAR ? 1 : 0);
+  return indicator == SQL_NO_TOTAL || indicator > room;
 }
 
 CValue COdbcRecordset::LoadValue(size_t index, SQLULEN row) {
   const CColumn& column = m_columns[index];
+  if (!NeedsGetData(index, row)) return ValueFromBuffer(index, row);
+  if (column.varLength) {
+    if (m_rowsetSize != 1) {
+      // Sizes from this server are trusted for block fetches; a longer
+      // value would otherwise be cut without a word.
+      throw CExportError(
+          codes::kFail, "ODBC",
+          fmt::format("The value of field {} is longer than its declared size", column.name));
+    }
+    if (!ReadWhole(index, m_whole)) return CValue();
+    if (column.cType == SQL_C_BINARY) {
+      return CValue::FromBinary(std::vector<uint8_t>(m_whole.begin(), m_whole.end()));
+    }
+    if (m_state->m_typeByValue) return ValueFromSqliteText(column.kind, m_whole);
+    return CValue::FromText(m_whole);
+  }
+  // An unbound column means a rowset of one row: its value is read into the
+  // place of the first row, as if it were bound.
+  char* slot = reinterpret_cast<char*>(m_buffer.get()) + column.offset;
+  Check(SQLGetData(Statement(), static_cast<SQLUSMALLINT>(index + 1), column.cType, slot,
+                   column.elementBytes, &m_indicators[index * m_rowsetSize]),
+        SQL_HANDLE_STMT, Statement(), "SQLGetData", m_state->m_texts);
+  return ValueFromBuffer(index, 0);
+}
+
+CValue COdbcRecordset::ValueFromBuffer(size_t index, SQLULEN row) const {
+  const CColumn& column = m_columns[index];
   const char* data = reinterpret_cast<const char*>(m_buffer.get()) + column.offset +
                      row * static_cast<size_t>(column.elementBytes);
-  SQLLEN indicator = m_indicators[index * m_rowsetSize + row];
-
-  std::string_view bytes;
+  const SQLLEN indicator = m_indicators[index * m_rowsetSize + row];
+  if (indicator == SQL_NULL_DATA) return CValue();
   if (column.varLength) {
-    const SQLLEN room = column.elementBytes - (column.cType == SQL_C_CHAR ? 1 : 0);
-    if (!column.bound || indicator == SQL_NO_TOTAL || indicator > room) {
-      if (m_rowsetSize != 1) {
-        // Sizes from this server are trusted for block fetches; a longer
-        // value would otherwise be cut without a word.
-        throw CExportError(
-            codes::kFail, "ODBC",
-            fmt::format("The value of field {} is longer than its declared size", column.name));
-      }
-      if (!ReadWhole(index, m_whole)) return CValue();
-      bytes = m_whole;
-    } else if (indicator == SQL_NULL_DATA) {
-      return CValue();
-    } else {
-      bytes = std::string_view(data, static_cast<size_t>(indicator));
-    }
+    const std::string_view bytes(data, static_cast<size_t>(indicator));
     if (column.cType == SQL_C_BINARY) {
       return CValue::FromBinary(std::vector<uint8_t>(bytes.begin(), bytes.end()));
     }
     if (m_state->m_typeByValue) return ValueFromSqliteText(column.kind, bytes);
     return CValue::FromText(std::string(bytes));
   }
-
-  if (!column.bound) {
-    char* slot = reinterpret_cast<char*>(m_buffer.get()) + column.offset;
-    Check(SQLGetData(Statement(), static_cast<SQLUSMALLINT>(index + 1), column.cType, slot,
-                     column.elementBytes, &indicator),
-          SQL_HANDLE_STMT, Statement(), "SQLGetData", m_state->m_texts);
-    data = slot;
-  }
-  if (indicator == SQL_NULL_DATA) return CValue();
   switch (column.cType) {
     case SQL_C_SSHORT:
       return CValue::FromInt16(Load<SQLSMALLINT>(data));
@@ -254,10 +272,49 @@ bool COdbcRecordset::ReadWhole(size_t index, std::string& out) {
   }
 }
 
-const CValue& COdbcRecordset::FieldValue(int index) const {
+void COdbcRecordset::CheckCurrent(int index) const {
   if (m_eof) ThrowNoCurrentRow();
   if (index < 0 || static_cast<size_t>(index) >= m_current.size()) ThrowFieldNotFound();
-  return m_current[static_cast<size_t>(index)];
+}
+
+const CValue& COdbcRecordset::FieldValue(int index) const {
+  CheckCurrent(index);
+  const auto i = static_cast<size_t>(index);
+  if (!m_loaded[i]) {
+    m_current[i] = ValueFromBuffer(i, m_rowInBlock);
+    m_loaded[i] = 1;
+  }
+  return m_current[i];
+}
+
+CValue COdbcRecordset::FieldValueCopy(int index) const {
+  CheckCurrent(index);
+  const auto i = static_cast<size_t>(index);
+  return m_loaded[i] ? m_current[i] : ValueFromBuffer(i, m_rowInBlock);
+}
+
+std::optional<int32_t> COdbcRecordset::FieldInt32(int index) const {
+  CheckCurrent(index);
+  const auto i = static_cast<size_t>(index);
+  const CColumn& column = m_columns[i];
+  if (!m_loaded[i]) {
+    const char* data = reinterpret_cast<const char*>(m_buffer.get()) + column.offset +
+                       m_rowInBlock * static_cast<size_t>(column.elementBytes);
+    const SQLLEN indicator = m_indicators[i * m_rowsetSize + m_rowInBlock];
+    if (indicator == SQL_NULL_DATA) return std::nullopt;
+    if (column.cType == SQL_C_SLONG) return Load<SQLINTEGER>(data);
+    if (column.cType == SQL_C_SSHORT) return Load<SQLSMALLINT>(data);
+    // A SQLite integer text read where its value would be an integer or a
+    // double of the same number; anything else goes the way of the value.
+    const bool numberKind = column.kind == CKind::Int16 || column.kind == CKind::Int32 ||
+                            column.kind == CKind::Int64 || column.kind == CKind::Double ||
+                            column.kind == CKind::Untyped;
+    if (m_state->m_typeByValue && column.cType == SQL_C_CHAR && numberKind) {
+      const auto value = ParseSqliteInteger(std::string_view(data, static_cast<size_t>(indicator)));
+      if (value && *value >= INT32_MIN && *value <= INT32_MAX) return static_cast<int32_t>(*value);
+    }
+  }
+  return CSourceRecordset::FieldInt32(index);
 }
 
 int COdbcRecordset::FieldIndex(std::string_view name) const {

@@ -62,6 +62,8 @@ class COdbcRecordset final : public CSourceRecordset {
   int FieldCount() const override { return static_cast<int>(m_columns.size()); }
   const std::string& FieldName(int index) const override { return m_columns.at(index).name; }
   const CValue& FieldValue(int index) const override;
+  CValue FieldValueCopy(int index) const override;
+  std::optional<int32_t> FieldInt32(int index) const override;
   int FieldIndex(std::string_view name) const override;
   void Close() override;
 
@@ -84,7 +86,13 @@ class COdbcRecordset final : public CSourceRecordset {
   void Bind();
   void FetchBlock();
   void LoadRow(SQLULEN row);
+  // A value completed or read with SQLGetData: those are read when the row
+  // is loaded, in column order; the others are made from the bound buffers
+  // when first asked for.
+  bool NeedsGetData(size_t column, SQLULEN row) const;
   CValue LoadValue(size_t column, SQLULEN row);
+  CValue ValueFromBuffer(size_t column, SQLULEN row) const;
+  void CheckCurrent(int index) const;
   bool ReadWhole(size_t column, std::string& out);
 
   std::shared_ptr<CConnectionState> m_state;
@@ -99,7 +107,10 @@ class COdbcRecordset final : public CSourceRecordset {
   SQLULEN m_rowsFetched = 0;
   SQLULEN m_rowInBlock = 0;
 
-  std::vector<CValue> m_current;
+  // The current row's values made so far (m_loaded[i] set); filled lazily
+  // by the const accessors, one thread using the recordset at a time.
+  mutable std::vector<CValue> m_current;
+  mutable std::vector<uint8_t> m_loaded;
   std::string m_whole;  // reused for values read with SQLGetData
   std::vector<char> m_chunk;
   bool m_eof = true;

@@ -24,6 +24,12 @@ const CValue& CSourceRecordset::FieldValue(std::string_view name) const {
   return FieldValue(index);
 }
 
+std::optional<int32_t> CSourceRecordset::FieldInt32(int index) const {
+  const CValue& value = FieldValue(index);
+  if (value.IsNull()) return std::nullopt;
+  return value.ToInt32();
+}
+
 CValue CSourceConnection::QueryScalar(const std::string& sql) {
   std::unique_ptr<CSourceRecordset> recordset = Execute(sql);
   CValue value;

@@ -4,6 +4,7 @@
 // odbc/odbc_source.cpp; tests may substitute fakes.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,12 @@ class CSourceRecordset {
   // REQUIRES: !IsEOF(), 0 <= index < FieldCount(). The reference stays valid
   // until the next MoveNext or Close.
   virtual const CValue& FieldValue(int index) const = 0;
+  // The same value as FieldValue(index), as a value of its own: no copy of a
+  // text that nothing has read yet. REQUIRES as FieldValue.
+  virtual CValue FieldValueCopy(int index) const { return FieldValue(index); }
+  // FieldValue(index).ToInt32(), nullopt for NULL, with the same errors;
+  // without a value made on the way where the field holds a plain integer.
+  virtual std::optional<int32_t> FieldInt32(int index) const;
   // Position of the first field of that name (exact, case-sensitive), or -1.
   virtual int FieldIndex(std::string_view name) const = 0;
   // Ends the statement; idempotent. Afterwards IsEOF() is true; FieldCount,
