@@ -7,7 +7,6 @@
 #include <fmt/ranges.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <system_error>
 
 #include "export/exporter.hpp"
@@ -66,7 +65,7 @@ std::unique_ptr<CPreparedExport> CExporter::PrepareTargetFile(bool newLayout) {
                     source, kept, target));
     return nullptr;
   }
-  if (std::error_code ec; std::filesystem::is_directory(target, ec)) {
+  if (IsFolder(target)) {
     ReportError(fmt::format("The target file '{}' is a folder; name a file in it instead", target));
     return nullptr;
   }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "platform/files.hpp"
+#include "platform/paths.hpp"
 
 namespace zx {
 
@@ -16,7 +17,7 @@ constexpr std::array<std::string_view, 3> kSqliteSideSuffixes = {"-journal", "-w
 
 bool Exists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
+  return fs::exists(fs::symlink_status(PathFromUtf8(path), ec));
 }
 
 bool AllDigits(std::string_view text) {
@@ -55,12 +56,12 @@ std::vector<std::string> FixedSuffixes() {
 std::vector<std::string> WorkCopies(const std::string& target) {
   std::vector<std::string> found;
   std::error_code ec;
-  const fs::path targetPath = fs::absolute(target, ec);
+  const fs::path targetPath = fs::absolute(PathFromUtf8(target), ec);
   if (ec) return found;
-  const std::string name = targetPath.filename().string();
+  const std::string name = PathToUtf8(targetPath.filename());
   fs::directory_iterator it(targetPath.parent_path(), ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    const std::string entry = it->path().filename().string();
+    const std::string entry = PathToUtf8(it->path().filename());
     if (entry.size() <= name.size() + 1 || !entry.starts_with(name) || entry[name.size()] != '.') {
       continue;
     }
@@ -73,7 +74,7 @@ std::vector<std::string> WorkCopies(const std::string& target) {
 // `path` as the system finds it: absolute, links and dot segments resolved.
 fs::path Resolved(const std::string& path) {
   std::error_code ec;
-  fs::path absolute = fs::absolute(path, ec);
+  fs::path absolute = fs::absolute(PathFromUtf8(path), ec);
   if (ec) return {};
   fs::path resolved = fs::weakly_canonical(absolute, ec);
   return ec ? absolute.lexically_normal() : resolved;
@@ -113,12 +114,12 @@ std::string NameBesideTargetOf(const std::string& path, const std::string& targe
   if (path.empty() || target.empty()) return {};
   // The export makes its names by appending to the target's text, so they
   // lie in the folder the target's name is in, whatever the target links to.
-  const fs::path folder = fs::path(target).parent_path();
-  const fs::path targetFolder = Resolved(folder.empty() ? "." : folder.string());
-  const std::string targetName = fs::path(target).filename().string();
+  const fs::path folder = PathFromUtf8(target).parent_path();
+  const fs::path targetFolder = Resolved(folder.empty() ? "." : PathToUtf8(folder));
+  const std::string targetName = PathToUtf8(PathFromUtf8(target).filename());
   const fs::path resolved = Resolved(path);
   if (!resolved.empty() && resolved.parent_path() == targetFolder) {
-    const std::string name = resolved.filename().string();
+    const std::string name = PathToUtf8(resolved.filename());
     for (const std::string& suffix : FixedSuffixes()) {
       if (name == targetName + suffix) return target + suffix;
     }

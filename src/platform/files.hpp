@@ -43,6 +43,8 @@ std::string SiblingTempPath(const std::string& path, const std::string& suffix);
 // True when `a` and `b` are one file: the same device and inode when both
 // exist, else the same absolute path with links and dot segments resolved.
 bool IsSameFile(const std::string& a, const std::string& b);
+// True when `path` names a folder (through links).
+bool IsFolder(const std::string& path);
 
 // Removes each file; throws CFileError for one that exists and cannot go.
 void RemoveFiles(const std::vector<std::string>& paths);

@@ -28,7 +28,8 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 // Splits at `separator`, skipping empty tokens.
 std::vector<std::string_view> SplitTokens(std::string_view text, char separator);
 
-// UTF-8 to the locale's character set (nl_langinfo(CODESET)) through iconv;
+// UTF-8 to the locale's character set (nl_langinfo(CODESET)) through iconv,
+// or on Windows to the thread's ANSI code page (CP_THREAD_ACP);
 // characters it cannot represent become '?'. Under a UTF-8 locale the bytes
 // pass unchanged.
 std::string ToLocaleCharset(std::string_view utf8);

@@ -4,8 +4,7 @@
 // FreeTDS would read a narrow connection string as ISO 8859-1. A driver
 // without them (SQLite's) gets them narrow, as the UTF-8 it reads: the
 // driver manager's conversion for it depends on the locale.
-#include <sql.h>
-#include <sqlext.h>
+#include "platform/odbc/odbc_api.hpp"
 
 #include <string>
 #include <string_view>

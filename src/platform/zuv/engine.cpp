@@ -21,6 +21,7 @@
 
 #include "platform/files.hpp"
 #include "platform/interruption.hpp"
+#include "platform/paths.hpp"
 #include "platform/zuv/database_impl.hpp"
 #include "platform/zuv/sqlite_errors.hpp"
 
@@ -53,8 +54,8 @@ constexpr int kMaxCacheKiB = 2048;
 std::string AbsolutePath(const std::string& path) {
   // Absolute paths never start with "file:", so SQLite cannot take them for URIs.
   std::error_code ec;
-  auto absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute.string();
+  auto absolute = std::filesystem::absolute(PathFromUtf8(path), ec);
+  return ec ? path : PathToUtf8(absolute);
 }
 
 // Every statement on an engine connection checks for a requested
@@ -154,7 +155,7 @@ void CopyZuvFile(const std::string& from, const std::string& to) {
   const std::string what = "Could not copy '" + from + "' to '" + to + "'";
   if (const int injected = InjectedFileFault("copy", to)) throw CFileError(what, injected);
   std::error_code ec;
-  const auto status = std::filesystem::status(from, ec);
+  const auto status = std::filesystem::status(PathFromUtf8(from), ec);
   if (from.empty() || !std::filesystem::exists(status)) throw CFileError(what, ENOENT);
   if (std::filesystem::is_directory(status)) {
     throw CFileError(what, "The source file '" + from + "' is a folder, not a ZUV file");
@@ -162,7 +163,8 @@ void CopyZuvFile(const std::string& from, const std::string& to) {
   if (!std::filesystem::is_regular_file(status)) {
     throw CFileError(what, "The source file '" + from + "' is not a regular file");
   }
-  if (to.empty() || std::filesystem::exists(std::filesystem::symlink_status(to, ec))) {
+  if (to.empty() ||
+      std::filesystem::exists(std::filesystem::symlink_status(PathFromUtf8(to), ec))) {
     throw CFileError(what, EEXIST);
   }
   try {
@@ -187,7 +189,7 @@ std::string CZuvEngine::Version() const { return std::string("SQLite ") + sqlite
 
 std::unique_ptr<CZuvDatabase> CZuvEngine::OpenDatabase(const std::string& path, bool exclusive) {
   std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
+  const auto status = std::filesystem::status(PathFromUtf8(path), ec);
   if (path.empty() || !std::filesystem::exists(status)) {
     ThrowEngine(codes::kFileNotFound, "Could not find file '" + path + "'.");
   }
@@ -203,7 +205,7 @@ std::unique_ptr<CZuvDatabase> CZuvEngine::OpenDatabase(const std::string& path, 
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   impl->m_db.reset(raw);
   if (rc != SQLITE_OK) {
-    if ((rc & 0xff) == SQLITE_CANTOPEN && !std::filesystem::exists(path, ec)) {
+    if ((rc & 0xff) == SQLITE_CANTOPEN && !std::filesystem::exists(PathFromUtf8(path), ec)) {
       ThrowEngine(codes::kFileNotFound, "Could not find file '" + path + "'.");
     }
     ThrowSqlite(rc, raw, "opening '" + path + "'");
@@ -267,10 +269,11 @@ void CZuvEngine::Idle() {
 
 void CZuvEngine::CompactDatabase(const std::string& from, const std::string& to) {
   std::error_code ec;
-  if (from.empty() || !std::filesystem::is_regular_file(from, ec)) {
+  if (from.empty() || !std::filesystem::is_regular_file(PathFromUtf8(from), ec)) {
     ThrowEngine(codes::kFileNotFound, "Could not find file '" + from + "'.");
   }
-  if (to.empty() || std::filesystem::exists(std::filesystem::symlink_status(to, ec))) {
+  if (to.empty() ||
+      std::filesystem::exists(std::filesystem::symlink_status(PathFromUtf8(to), ec))) {
     ThrowEngine(codes::kEngineError,
                 "Could not compact into '" + to + "': the file already exists.");
   }
@@ -295,7 +298,7 @@ void CZuvEngine::CompactDatabase(const std::string& from, const std::string& to)
     stmt.reset();
     db.reset();
     // Only a file this call created is removed: `to` did not exist before.
-    std::filesystem::remove(to, ec);
+    std::filesystem::remove(PathFromUtf8(to), ec);
     if ((step & 0xff) == SQLITE_NOTADB) {
       ThrowEngine(codes::kNotADatabase,
                   "'" + from + "' is not a ZUV database file (" + message + ").");
@@ -305,7 +308,7 @@ void CZuvEngine::CompactDatabase(const std::string& from, const std::string& to)
   stmt.reset();
   db.reset();
   SyncPath(target, false);
-  SyncPath(std::filesystem::path(target).parent_path().string(), true);
+  SyncPath(PathToUtf8(PathFromUtf8(target).parent_path()), true);
 }
 
 }  // namespace zx
