@@ -58,9 +58,9 @@ int RunTimedExport(CExporter& exporter) {
       break;
   }
   // A stop that came after the target was replaced leaves a finished export.
-  if (const int signal = InterruptionSignal(); signal != 0 && result != 0) {
+  if (InterruptionSignal() != 0 && result != 0) {
     exporter.ReportInterrupted();
-    result = 128 + signal;
+    result = InterruptionExitStatus();
   }
   const uint32_t elapsed = TickCountMs() - start;
   WriteStandardOutput(fmt::format("The export took {} ms\n", elapsed));

@@ -1,7 +1,6 @@
 #include "platform/error.hpp"
 
 #include <cerrno>
-#include <cstring>
 
 #include <fmt/format.h>
 
@@ -19,14 +18,6 @@ std::string FormatErrorReport(std::string_view location, const CExportError& err
   };
   return fmt::format("Error at {}\n{} : {}", location, shown(error.Source()),
                      shown(error.Description()));
-}
-
-std::string SystemErrorText(int errnum) {
-  if (errnum == 0) return {};
-  char buffer[256];
-  // GNU strerror_r may return a static string instead of filling the buffer.
-  const char* text = strerror_r(errnum, buffer, sizeof buffer);
-  return text ? std::string(text) : std::string();
 }
 
 std::string GetLastErrorText() {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace zx {
 
@@ -60,8 +61,11 @@ std::string FormatErrorReport(std::string_view location, const CExportError& err
 // The system message of the calling thread's errno (strerror_r), without a
 // trailing line break; empty when errno is 0.
 std::string GetLastErrorText();
-// The same for an explicit errno value or std::error_code.
+// The same for an explicit errno value.
 std::string SystemErrorText(int errnum);
+// The system text of an error code of the standard library: an errno value,
+// or on Windows a system error code of the Windows API.
+std::string SystemErrorText(const std::error_code& error);
 
 // Throws CExportError(codes::kFileError, source, "<what>: <system text>") for errno.
 [[noreturn]] void ThrowErrno(std::string_view source, std::string_view what, int errnum);

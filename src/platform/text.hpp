@@ -39,7 +39,8 @@ CAdditionalTableToken ParseAdditionalTableToken(std::string_view token);
 // All tokens of an AdditionalTables text, empty tokens skipped.
 std::vector<CAdditionalTableToken> ParseAdditionalTables(std::string_view text);
 
-// UTF-8 to the locale's character set (nl_langinfo(CODESET)) through iconv;
+// UTF-8 to the locale's character set (nl_langinfo(CODESET)) through iconv,
+// or on Windows to the thread's ANSI code page (CP_THREAD_ACP);
 // characters it cannot represent become '?'. Under a UTF-8 locale the bytes
 // pass unchanged.
 std::string ToLocaleCharset(std::string_view utf8);

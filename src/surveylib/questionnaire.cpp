@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "platform/error.hpp"
+#include "platform/paths.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
 
@@ -77,7 +78,7 @@ bool CQuestionnaire::Read(const std::string& path, bool readQuestions, bool read
                 fmt::format("Unsupported database type {} for the questionnaire file {}",
                             static_cast<int>(type), path));
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec))
+  if (!std::filesystem::exists(PathFromUtf8(path), ec))
     return Fail(errors::kFileMissing,
                 fmt::format("The questionnaire file {} does not exist", path));
 

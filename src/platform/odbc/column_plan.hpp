@@ -2,8 +2,7 @@
 // The column plan of a result: how each column is read (C type, bound buffer
 // size, completion with SQLGetData) and how many rows one SQLFetch brings.
 // Pure: decided from what the driver described.
-#include <sql.h>
-#include <sqlext.h>
+#include "platform/odbc/odbc_api.hpp"
 
 #include <cstddef>
 #include <string>

@@ -1,12 +1,12 @@
 #include "platform/odbc/connect_checks.hpp"
 
-#include <sys/stat.h>
-
-#include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include <fmt/format.h>
 
 #include "platform/error.hpp"
+#include "platform/paths.hpp"
 #include "platform/text.hpp"
 
 namespace zx {
@@ -69,8 +69,9 @@ std::string CheckSqliteDatabase(const std::string& connectString) {
   // ":memory:" and URIs are not files to look for; NoCreat still applies.
   if (database && !database->empty() && *database != ":memory:" &&
       !database->starts_with("file:")) {
-    struct stat info;
-    if (stat(database->c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    std::error_code error;
+    const auto status = std::filesystem::status(PathFromUtf8(*database), error);
+    if (status.type() == std::filesystem::file_type::not_found) {
       throw CExportError(codes::kFileNotFound, "ODBC",
                          fmt::format("The source database '{}' does not exist", *database));
     }

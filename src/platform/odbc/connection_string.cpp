@@ -1,7 +1,6 @@
 #include "platform/odbc/connection_string.hpp"
 
-#include <sql.h>
-#include <sqlext.h>
+#include "platform/odbc/odbc_api.hpp"
 
 #include <fmt/format.h>
 #include <algorithm>

@@ -1,7 +1,6 @@
 // Connecting through unixODBC: the environment, the driver connection and
 // the statements it hands out.
-#include <sql.h>
-#include <sqlext.h>
+#include "platform/odbc/odbc_api.hpp"
 
 #include <algorithm>
 

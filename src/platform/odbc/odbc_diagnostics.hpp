@@ -1,8 +1,7 @@
 #pragma once
 // ODBC diagnostics: a failed call becomes CExportError(codes::kFail) with the
 // driver's records, here and only here.
-#include <sql.h>
-#include <sqlext.h>
+#include "platform/odbc/odbc_api.hpp"
 
 #include <string_view>
 

@@ -1,7 +1,6 @@
 #pragma once
 // ODBC handles: one owner each, freed when the owner goes.
-#include <sql.h>
-#include <sqlext.h>
+#include "platform/odbc/odbc_api.hpp"
 
 #include <memory>
 

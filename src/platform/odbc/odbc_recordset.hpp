@@ -1,7 +1,6 @@
 #pragma once
 // The ODBC recordset and the state it shares with its connection.
-#include <sql.h>
-#include <sqlext.h>
+#include "platform/odbc/odbc_api.hpp"
 
 #include <cstdint>
 #include <functional>

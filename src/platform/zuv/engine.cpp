@@ -18,6 +18,7 @@
 
 #include "platform/files.hpp"
 #include "platform/interruption.hpp"
+#include "platform/paths.hpp"
 #include "platform/zuv/database_impl.hpp"
 #include "platform/zuv/sqlite_errors.hpp"
 
@@ -50,8 +51,8 @@ constexpr int kMaxCacheKiB = 2048;
 std::string AbsolutePath(const std::string& path) {
   // Absolute paths never start with "file:", so SQLite cannot take them for URIs.
   std::error_code ec;
-  auto absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute.string();
+  auto absolute = std::filesystem::absolute(PathFromUtf8(path), ec);
+  return ec ? path : PathToUtf8(absolute);
 }
 
 // Every statement on an engine connection checks for a requested
@@ -80,7 +81,7 @@ std::string CZuvEngine::Version() const { return std::string("SQLite ") + sqlite
 
 std::unique_ptr<CZuvDatabase> CZuvEngine::OpenDatabase(const std::string& path, bool exclusive) {
   std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
+  const auto status = std::filesystem::status(PathFromUtf8(path), ec);
   if (path.empty() || !std::filesystem::exists(status)) {
     ThrowEngine(codes::kFileNotFound, "Could not find file '" + path + "'.");
   }
@@ -96,7 +97,7 @@ std::unique_ptr<CZuvDatabase> CZuvEngine::OpenDatabase(const std::string& path, 
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   impl->m_db.reset(raw);
   if (rc != SQLITE_OK) {
-    if ((rc & 0xff) == SQLITE_CANTOPEN && !std::filesystem::exists(path, ec)) {
+    if ((rc & 0xff) == SQLITE_CANTOPEN && !std::filesystem::exists(PathFromUtf8(path), ec)) {
       ThrowEngine(codes::kFileNotFound, "Could not find file '" + path + "'.");
     }
     ThrowSqlite(rc, raw, "opening '" + path + "'");
@@ -160,10 +161,11 @@ void CZuvEngine::Idle() {
 
 void CZuvEngine::CompactDatabase(const std::string& from, const std::string& to) {
   std::error_code ec;
-  if (from.empty() || !std::filesystem::is_regular_file(from, ec)) {
+  if (from.empty() || !std::filesystem::is_regular_file(PathFromUtf8(from), ec)) {
     ThrowEngine(codes::kFileNotFound, "Could not find file '" + from + "'.");
   }
-  if (to.empty() || std::filesystem::exists(std::filesystem::symlink_status(to, ec))) {
+  if (to.empty() ||
+      std::filesystem::exists(std::filesystem::symlink_status(PathFromUtf8(to), ec))) {
     ThrowEngine(codes::kEngineError,
                 "Could not compact into '" + to + "': the file already exists.");
   }
@@ -188,7 +190,7 @@ void CZuvEngine::CompactDatabase(const std::string& from, const std::string& to)
     stmt.reset();
     db.reset();
     // Only a file this call created is removed: `to` did not exist before.
-    std::filesystem::remove(to, ec);
+    std::filesystem::remove(PathFromUtf8(to), ec);
     if ((step & 0xff) == SQLITE_NOTADB) {
       ThrowEngine(codes::kNotADatabase,
                   "'" + from + "' is not a ZUV database file (" + message + ").");
@@ -198,7 +200,7 @@ void CZuvEngine::CompactDatabase(const std::string& from, const std::string& to)
   stmt.reset();
   db.reset();
   SyncPath(target, false);
-  SyncPath(std::filesystem::path(target).parent_path().string(), true);
+  SyncPath(PathToUtf8(PathFromUtf8(target).parent_path()), true);
 }
 
 }  // namespace zx
