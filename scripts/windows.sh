@@ -40,6 +40,9 @@ wineserver -p
 trap 'wineserver -k 2> /dev/null || true' EXIT
 
 echo "== Test suite under Wine"
+# The tests' folders under the host's /tmp (drive Z: to Wine): the host's
+# ODBC driver then reads the same paths as the Windows programs.
+export TMPDIR=${TMPDIR:-/tmp}
 ctest --test-dir "$BUILD" --output-on-failure
 
 echo "== Programs under Wine against the Linux build"
