@@ -53,6 +53,7 @@ class CChildProcess {
 
  private:
   pid_t m_pid = -1;
+  void* m_process = nullptr;  // Windows: the process handle
   int m_in = -1, m_out = -1, m_err = -1;
   std::optional<std::string> m_input;
   int m_limitMs;
