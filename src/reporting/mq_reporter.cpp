@@ -13,8 +13,6 @@ CBoostMqProgressReporter::CBoostMqProgressReporter(std::string queueName, int fu
 }
 
 CBoostMqProgressReporter::~CBoostMqProgressReporter() {
-  // Closed first: Windows removes no name that this process still holds open.
-  m_queue.reset();
   try {
     CMessageQueue::Remove(ToLocaleCharset(m_queueName));
   } catch (...) {
