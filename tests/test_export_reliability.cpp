@@ -38,7 +38,8 @@ namespace fs = std::filesystem;
 
 std::set<std::string> Listing(const std::string& dir) {
   std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(dir))
+    names.insert(entry.path().filename().string());
   return names;
 }
 
@@ -282,9 +283,14 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
   {
     // A target folder that does not exist: the copy's report, with the bare system text.
     EXPECT_EQ(Export("NEW", "", m_out + "/missing/t.zuv"), 1);
-    EXPECT_EQ(m_errors,
-              (std::vector<std::string>{"Could not create Zuv target file from Zuv source file",
-                                        SystemErrorText(ENOENT)}));
+    EXPECT_EQ(m_errors, (std::vector<std::string>{
+                            "Could not create Zuv target file from Zuv source file",
+#ifdef _WIN32
+                            // a missing folder is ERROR_PATH_NOT_FOUND there
+                            SystemErrorText(std::error_code(3, std::system_category()))}));
+#else
+                            SystemErrorText(ENOENT)}));
+#endif
   }
   {
     // A source that is no ZUV file is named as the user gave it, not as its private copy.
@@ -300,9 +306,12 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
     // The source as the target, by any name, is refused before anything is written.
     const std::string source = m_out + "/source.zuv";
     fs::copy_file(Zuv(), source);
-    fs::create_symlink(source, m_out + "/link.zuv");
+    std::vector<std::string> sameNames = {source, m_out + "/./source.zuv"};
+    // Wine makes no symbolic links.
+    std::error_code noLink;
+    fs::create_symlink(source, m_out + "/link.zuv", noLink);
+    if (!noLink) sameNames.push_back(m_out + "/link.zuv");
     const std::string before = test::ReadFileBytes(source);
-    const std::string sameNames[] = {source, m_out + "/./source.zuv", m_out + "/link.zuv"};
     for (const std::string& target : sameNames) {
       EXPECT_EQ(Export("NEW", source, target), 1) << target;
       ASSERT_EQ(m_errors.size(), 1u) << target;
