@@ -66,6 +66,9 @@ CProcessResult RunProcess(const std::string& program, const std::vector<std::str
 // brings about; true once it holds.
 bool WaitUntil(const std::function<bool()>& ready, int limitMs = 20000);
 
+// This test process's id.
+int OwnProcessId();
+
 // A name no other test run uses at the same time (pid and a counter).
 std::string UniqueName(const std::string& prefix);
 
