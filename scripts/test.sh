@@ -2,7 +2,8 @@
 # Builds and runs the whole test suite three ways: Debug; AddressSanitizer with
 # UndefinedBehaviorSanitizer; ThreadSanitizer. Warnings are errors. Then a
 # Release build is installed and packaged, and both must give a working
-# zuvexport with its manual page; last, the formatting is checked.
+# zuvexport with its manual page; the formatting is checked; last, the
+# Windows programs are cross-built and tested under Wine (docs/windows.md).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -71,3 +72,7 @@ echo "$DEB: lintian reports no error or warning"
 
 echo "== Formatting"
 bash scripts/check-format.sh
+
+echo "== Windows build, tests under Wine, .zip"
+# Compared with the Release build above; one build type, the libraries cached.
+ZUVEXPORT_LINUX_BUILD=build/ci-release bash scripts/windows.sh

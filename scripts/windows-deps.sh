@@ -60,7 +60,7 @@ for f in /etc/apt/sources.list.d/*.sources; do
     > "$APT/sources.list.d/$(basename "$f")"
 done
 APT_OPTS=(-o "Dir::Etc::SourceList=$APT/sources.list" -o "Dir::Etc::SourceParts=$APT/sources.list.d"
-  -o "Dir::State::Lists=$APT/lists" -o "Dir::Cache=$APT/cache" -o "APT::Sandbox::User=root")
+  -o "Dir::State::Lists=$APT/lists" -o "Dir::Cache=$APT/cache" -o "APT::Sandbox::User=$(id -un)")
 apt-get "${APT_OPTS[@]}" update -qq
 (cd "$WORK" && apt-get "${APT_OPTS[@]}" source -qq boost1.74 sqlite3 2> >(grep -v '^W: ' >&2))
 

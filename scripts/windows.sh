@@ -35,11 +35,17 @@ if [ ! -f "$WINEPREFIX/.zuvexport-ready" ]; then
   wineserver -w
   touch "$WINEPREFIX/.zuvexport-ready"
 fi
-# The tests start many programs: one server for all of them.
-wineserver -p
+# The tests start many programs: one server for all of them, and Wine's
+# services started now, away from the pipes ctest reads (they would hold
+# them open past the tests' end).
+wineserver -p 2> /dev/null || true  # or the one already running
+wine cmd /c exit < /dev/null > /dev/null 2>&1
 trap 'wineserver -k 2> /dev/null || true' EXIT
 
 echo "== Test suite under Wine"
+# The tests' folders under the host's /tmp (drive Z: to Wine): the host's
+# ODBC driver then reads the same paths as the Windows programs.
+export TMPDIR=${TMPDIR:-/tmp}
 ctest --test-dir "$BUILD" --output-on-failure
 
 echo "== Programs under Wine against the Linux build"

@@ -16,6 +16,7 @@
 #include "platform/sync/semaphore.hpp"
 #include "platform/text.hpp"
 #include "platform/value.hpp"
+#include "support/temp_dir.hpp"
 
 namespace zx {
 namespace {
@@ -147,9 +148,7 @@ TEST(PlatformSemaphore, CountsAndCancelWakesWaiters) {
 
 TEST(PlatformFiles, CopyReplaceAndTempPaths) {
   namespace fs = std::filesystem;
-  char pattern[] = "/tmp/zuvfilesXXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
+  const std::string dir = test::NewTempFolder("zuvfiles");
   const std::string a = dir + "/a", b = dir + "/b";
   std::ofstream(a) << "first";
   std::ofstream(b) << "old";

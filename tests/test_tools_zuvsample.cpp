@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "support/process.hpp"
 #include "support/sqlite_file.hpp"
 #include "support/temp_dir.hpp"
 #include "surveylib/db_structure.hpp"
@@ -24,21 +25,9 @@ struct CRun {
   std::string output;
 };
 
-std::string ShellQuoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-CRun RunSample(const test::CTempDir& dir, const std::vector<std::string>& args) {
-  std::string command = ShellQuoted(ZUVSAMPLE_BIN);
-  for (const std::string& a : args) command += " " + ShellQuoted(a);
-  const std::string log = dir.file("run.log");
-  const int status = std::system((command + " >" + ShellQuoted(log) + " 2>&1").c_str());
-  std::ifstream in(log);
-  std::stringstream text;
-  text << in.rdbuf();
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
+CRun RunSample(const test::CTempDir& /*dir*/, const std::vector<std::string>& args) {
+  const test::CProcessResult run = test::RunProcess(ZUVSAMPLE_BIN, args);
+  return {run.exitCode, run.out + run.err};
 }
 
 std::string FileBytes(const std::string& path) {

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace zx {
 
@@ -21,6 +23,9 @@ bool WriteStandardOutput(std::string_view text);
 void GuardStandardStreams();
 // Standard error, with the same protection (never SIGPIPE, never a hang).
 void WriteStandardError(std::string_view text);
+// The program's arguments as UTF-8 texts. On Windows they are read from the
+// wide command line, since `argv` holds them in the ANSI code page.
+std::vector<std::string> ProgramArguments(int argc, char* argv[]);
 // Milliseconds of a steady clock, wrapping like a 32-bit tick counter.
 uint32_t TickCountMs();
 

@@ -14,6 +14,8 @@ CBoostMqProgressReporter::CBoostMqProgressReporter(std::string queueName, int fu
 
 CBoostMqProgressReporter::~CBoostMqProgressReporter() {
   try {
+    // Closed first: Windows keeps the name of a queue this process still has open.
+    m_queue.reset();
     CMessageQueue::Remove(ToLocaleCharset(m_queueName));
   } catch (...) {
   }

@@ -187,6 +187,8 @@ bool WaitUntil(const std::function<bool()>& ready, int limitMs) {
   return ready();
 }
 
+int OwnProcessId() { return static_cast<int>(getpid()); }
+
 std::string UniqueName(const std::string& prefix) {
   static std::atomic<int> counter{0};
   return prefix + std::to_string(getpid()) + "_" + std::to_string(++counter);

@@ -53,6 +53,7 @@ class CChildProcess {
 
  private:
   pid_t m_pid = -1;
+  void* m_process = nullptr;  // Windows: the process handle
   int m_in = -1, m_out = -1, m_err = -1;
   std::optional<std::string> m_input;
   int m_limitMs;
@@ -64,6 +65,9 @@ CProcessResult RunProcess(const std::string& program, const std::vector<std::str
 // Polls `ready` (every 10 ms, up to `limitMs`) for a condition another process
 // brings about; true once it holds.
 bool WaitUntil(const std::function<bool()>& ready, int limitMs = 20000);
+
+// This test process's id.
+int OwnProcessId();
 
 // A name no other test run uses at the same time (pid and a counter).
 std::string UniqueName(const std::string& prefix);

@@ -1,18 +1,16 @@
 #include "support/sqlite_source_db.hpp"
 
 #include <sqlite3.h>
-#include <stdlib.h>
-
 #include <stdexcept>
+
+#include "support/temp_dir.hpp"
 
 namespace zx::testing {
 
 CSqliteSourceDb::CSqliteSourceDb() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zuvsrc-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_dir = pattern;
+  m_dir = zx::test::NewTempFolder("zuvsrc-");
   m_path = m_dir / "source.db";
-  if (sqlite3_open(m_path.c_str(), &m_db) != SQLITE_OK) {
+  if (sqlite3_open(m_path.string().c_str(), &m_db) != SQLITE_OK) {
     sqlite3_close(m_db);
     m_db = nullptr;
     throw std::runtime_error("cannot create " + m_path.string());
@@ -26,7 +24,7 @@ CSqliteSourceDb::~CSqliteSourceDb() {
 }
 
 std::string CSqliteSourceDb::ConnectString() const {
-  return "Driver=SQLite3;Database=" + m_path.string() + ";StepAPI=1";
+  return "Driver=SQLite3;Database=" + m_path.generic_string() + ";StepAPI=1";
 }
 
 void CSqliteSourceDb::Exec(const std::string& sql) {

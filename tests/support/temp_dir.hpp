@@ -20,6 +20,10 @@ class CTempDir {
   std::string m_path;
 };
 
+// A new folder PREFIX + six random characters under $TMPDIR (or /tmp); throws
+// std::runtime_error on failure. The caller removes it.
+std::string NewTempFolder(std::string_view prefix);
+
 // The whole content of a file, "" when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 

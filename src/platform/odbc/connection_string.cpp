@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "platform/odbc/odbc_handles.hpp"
+#include "platform/odbc/sql_server_platform.hpp"
 #include "platform/text.hpp"
 
 namespace zx {
@@ -383,6 +384,8 @@ const char* OdbcDriverName(SqlServerOdbcDriver driver) {
       return "ODBC Driver 18 for SQL Server";
     case SqlServerOdbcDriver::Microsoft17:
       return "ODBC Driver 17 for SQL Server";
+    case SqlServerOdbcDriver::WindowsBuiltIn:
+      return "SQL Server";
     default:
       return "FreeTDS";
   }
@@ -426,9 +429,11 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
                     keys[i].written));
   }
 
+  bool integratedSecurity = false;
   if (const auto integrated = pairs.Get({"integrated security"}, {"trusted_connection"})) {
     const std::string value = ToLowerAscii(TrimBlanks(*integrated));
-    if (value == "sspi" || ParseBool(value).value_or(false)) {
+    integratedSecurity = value == "sspi" || ParseBool(value).value_or(false);
+    if (integratedSecurity && !IntegratedSecurityAvailable()) {
       ThrowInvalid(
           "Windows integrated security is not available here; write User ID and Password of a "
           "SQL Server login instead, or, where Kerberos is set up, an ODBC string with "
@@ -446,12 +451,12 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
     }
   }
   const std::optional<std::string> user = pairs.Get({"user id"}, {"uid"});
-  if (!user || TrimBlanks(*user).empty()) {
+  if (!integratedSecurity && (!user || TrimBlanks(*user).empty())) {
     ThrowInvalid("no User ID; write User ID and Password of a SQL Server login");
   }
   // The providers log in with "DOMAIN\user" as a SQL Server login (which
   // cannot hold '\'); FreeTDS would instead try a Windows (NTLM) login.
-  if (user->find('\\') != std::string::npos) {
+  if (user && user->find('\\') != std::string::npos) {
     ThrowInvalid(
         "User ID names a Windows account (DOMAIN\\user); Windows logins are not available "
         "here; write User ID and Password of a SQL Server login");
@@ -499,6 +504,10 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
     odbc.Append("Server",
                 address.instance.empty() ? address.host : address.host + "\\" + address.instance);
     if (!address.port.empty()) odbc.Append("Port", address.port);
+  } else if (driver == SqlServerOdbcDriver::WindowsBuiltIn) {
+    odbc.Append("Server", !address.instance.empty() ? address.host + "\\" + address.instance
+                          : address.port.empty()    ? address.host
+                                                    : address.host + "," + address.port);
   } else {
     const std::string host = address.ipv6 ? "[" + address.host + "]" : address.host;
     odbc.Append("Server", !address.instance.empty() ? host + "\\" + address.instance
@@ -508,8 +517,12 @@ std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver dr
   if (const auto database = pairs.Get({"initial catalog"}, {"database"})) {
     odbc.Append("Database", *database);
   }
-  odbc.Append("UID", *user);
-  odbc.Append("PWD", pairs.Get({"password"}, {"pwd"}).value_or(""));
+  if (integratedSecurity) {
+    odbc.Append("Trusted_Connection", "Yes");
+  } else {
+    odbc.Append("UID", *user);
+    odbc.Append("PWD", pairs.Get({"password"}, {"pwd"}).value_or(""));
+  }
   if (driver == SqlServerOdbcDriver::FreeTds) {
     odbc.Append("TDS_Version", "7.4");
     odbc.Append("ClientCharset", "UTF-8");
@@ -560,7 +573,7 @@ SqlServerOdbcDriver RegisteredSqlServerDriver() {
   }
   if (has18) return SqlServerOdbcDriver::Microsoft18;
   if (has17) return SqlServerOdbcDriver::Microsoft17;
-  return SqlServerOdbcDriver::FreeTds;
+  return FallbackSqlServerDriver();
 }
 
 std::string ToOdbcConnectionString(std::string_view text) {

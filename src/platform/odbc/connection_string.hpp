@@ -22,7 +22,8 @@ struct ConnectionStringPair {
 // never its text (it may be part of a password).
 std::vector<ConnectionStringPair> ParseConnectionString(std::string_view text);
 
-enum class SqlServerOdbcDriver { FreeTds, Microsoft18, Microsoft17 };
+// WindowsBuiltIn: Windows' own "SQL Server" driver.
+enum class SqlServerOdbcDriver { FreeTds, Microsoft18, Microsoft17, WindowsBuiltIn };
 
 // The ODBC driver name as registered with unixODBC ("FreeTDS", "ODBC Driver
 // 18 for SQL Server", ...).
@@ -41,8 +42,8 @@ const char* OdbcDriverName(SqlServerOdbcDriver driver);
 // be honoured here.
 std::string ToOdbcConnectionString(std::string_view text, SqlServerOdbcDriver driver);
 
-// Microsoft's ODBC Driver 18 or 17 for SQL Server when unixODBC has it
-// registered (18 first), otherwise FreeTDS.
+// Microsoft's ODBC Driver 18 or 17 for SQL Server when the driver manager has
+// it registered (18 first), otherwise FreeTDS (Windows: its "SQL Server").
 SqlServerOdbcDriver RegisteredSqlServerDriver();
 
 // ToOdbcConnectionString for the registered driver; the driver list is only

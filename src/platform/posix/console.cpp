@@ -52,4 +52,8 @@ void ConsolePause() {
   WriteStandardOutput("\n");
 }
 
+std::vector<std::string> ProgramArguments(int argc, char* argv[]) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 }  // namespace zx

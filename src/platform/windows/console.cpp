@@ -1,3 +1,7 @@
+// clang-format off
+#include <windows.h>
+#include <shellapi.h>
+// clang-format on
 #include <fcntl.h>
 #include <io.h>
 
@@ -58,6 +62,16 @@ void ConsolePause() {
     }
   }
   WriteStandardOutput("\n");
+}
+
+std::vector<std::string> ProgramArguments(int argc, char* argv[]) {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(Narrow(wide[i]));
+  ::LocalFree(wide);
+  return arguments;
 }
 
 }  // namespace zx
