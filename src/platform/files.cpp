@@ -68,14 +68,7 @@ CFileError::CFileError(std::string_view what, std::string systemText)
 void CopyFileOver(const std::string& from, const std::string& to) {
   const std::string what = fmt::format("Could not copy '{}' to '{}'", from, to);
   if (const int injected = InjectedFault("copy", to)) throw CFileError(what, injected);
-  std::error_code ec;
-  fs::copy_file(PathFromUtf8(from), PathFromUtf8(to), fs::copy_options::overwrite_existing, ec);
-  if (ec == std::errc::file_exists) {
-    // GCC 12's library for Windows refuses to overwrite despite the option.
-    ec.clear();
-    if (fs::remove(PathFromUtf8(to), ec); !ec)
-      fs::copy_file(PathFromUtf8(from), PathFromUtf8(to), ec);
-  }
+  const std::error_code ec = CopyFileContents(from, to);
   if (ec) throw CFileError(what, SystemErrorText(ec));
 }
 

@@ -40,6 +40,12 @@ long LockHolder(int fd) {
 
 unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }
 
+std::error_code CopyFileContents(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+  return ec;
+}
+
 void SyncPath(const std::string& path, bool directory) {
   const CUniqueFd fd(
       ::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC));

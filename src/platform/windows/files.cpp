@@ -64,6 +64,13 @@ void SyncStep(const std::string& path) {
 
 unsigned long CurrentProcessId() { return ::GetCurrentProcessId(); }
 
+// Not std::filesystem::copy_file: MinGW's (GCC 12) refuses to overwrite, as
+// without inodes it takes any two files for one.
+std::error_code CopyFileContents(const std::string& from, const std::string& to) {
+  if (::CopyFileW(Widen(from).c_str(), Widen(to).c_str(), FALSE)) return {};
+  return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+}
+
 void SyncPath(const std::string& path, bool directory) {
   // A folder's entries are written through by the replacement itself
   // (MOVEFILE_WRITE_THROUGH); Windows cannot flush a folder.
