@@ -83,7 +83,10 @@ same_run() {
   local lin_status=0 win_status=0
   (cd "$WORK/win" && "$LIN_EXPORT" "$@" < /dev/null > "$WORK/l.out" 2> "$WORK/l.err") || lin_status=$?
   (cd "$WORK/win" && wine "$WIN_EXPORT" "$@" < /dev/null > "$WORK/w.out" 2> "$WORK/w.err") || win_status=$?
-  # The usage line names the program as started.
+  # The usage line names the program as started; system error texts are each
+  # system's own (strerror, FormatMessageW).
+  sed -i -e 's/^Error: No such file or directory$/Error: (no such file)/' "$WORK/l.out" "$WORK/l.err"
+  sed -i -e 's/^Error: File not found\.\?\r\?$/Error: (no such file)/' "$WORK/w.out" "$WORK/w.err"
   sed -i -e "s|$LIN_EXPORT|zuvexport|" -e "/^The export took/d" "$WORK/l.out" "$WORK/l.err"
   sed -i -e 's|Z:[^ ]*zuvexport\.exe|zuvexport|' -e "/^The export took/d" "$WORK/w.out" "$WORK/w.err"
   [ "$lin_status" = "$win_status" ] || { echo "  status $lin_status on Linux, $win_status under Wine"; return 1; }
