@@ -8,18 +8,10 @@
 
 #include "../watch.hpp"
 #include "platform/ipc/pipe_channel.hpp"
+#include "platform/windows/wide.hpp"
 
 namespace zuvwatch {
 namespace {
-
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int size = static_cast<int>(utf8.size());
-  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(needed), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), needed);
-  return wide;
-}
 
 // One argument quoted as CommandLineToArgvW and the C runtime read it back:
 // backslashes count only before a quote.
@@ -79,7 +71,7 @@ Child::Child(const std::vector<std::string>& command) : m_impl(std::make_unique<
   std::wstring line;
   for (const std::string& argument : command) {
     if (!line.empty()) line += L' ';
-    AppendQuoted(line, Widen(argument));
+    AppendQuoted(line, zx::Widen(argument));
   }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -123,7 +115,7 @@ int WatchPipe(const Arguments& args) {
   // One instance, made before the exporter starts, so that its first
   // connection finds the pipe.
   const HANDLE pipe = ::CreateNamedPipeW(
-      Widen(path).c_str(),
+      zx::Widen(path).c_str(),
       PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 64 * 1024,
       0, nullptr);
