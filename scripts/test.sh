@@ -75,4 +75,9 @@ bash scripts/check-format.sh
 
 echo "== Windows build, tests under Wine, .zip"
 # Compared with the Release build above; one build type, the libraries cached.
-ZUVEXPORT_LINUX_BUILD=build/ci-release bash scripts/windows.sh
+# Opt-in until the suite's run under Wine is stable in CI (docs/windows.md).
+if [ "${ZUVEXPORT_WINDOWS:-0}" = 1 ]; then
+  ZUVEXPORT_LINUX_BUILD=build/ci-release bash scripts/windows.sh
+else
+  echo "Skipped: set ZUVEXPORT_WINDOWS=1 to run it"
+fi

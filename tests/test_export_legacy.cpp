@@ -365,7 +365,7 @@ TEST(ExportLegacy, BinaryRunExitsZeroAndTimesTheExport) {
   const std::string code = QueryText(dir.file("survey.zuv"),
                                      "SELECT min(CodeQuestion) FROM Questionnaire WHERE "
                                      "TypeElement = 1 AND DataFlag <> 0 AND AdditionalTables = ''");
-  ASSERT_THAT(code, ::testing::MatchesRegex("[0-9]+"));
+  ASSERT_TRUE(std::regex_match(code, std::regex("[0-9]+"))) << code;
   RunSql(dir.file("survey.zuv"),
          "UPDATE Questionnaire SET AdditionalTables = ' ' || "
          "NroTableReponse || ':1,' || NbMaxReponse || '; x;' "

@@ -268,7 +268,8 @@ TEST_F(TargetFaults, LocksLeftoversSideFilesAndTheSourceAsTarget) {
     for (const char* name : {"t.zuv.123.0.work", "t.zuv.123.0.work-journal", "t.zuv.tmp"}) {
       std::ofstream(m_out + "/" + name) << "junk";
     }
-    std::ofstream(m_out + "/t.zuv.lock") << "123\n";  // as a killed export leaves it
+    std::ofstream(m_out + "/t.zuv.lock", std::ios::binary)
+        << "123\n";  // as a killed export leaves it
     std::ofstream(m_out + "/t.zuv.notes") << "kept";
     ASSERT_EQ(Export(), 0) << Errors();
     EXPECT_EQ(Listing(m_out), (std::set<std::string>{"t.zuv", "t.zuv.notes"}));

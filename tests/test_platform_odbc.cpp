@@ -15,6 +15,7 @@
 #include "platform/odbc/odbc_text.hpp"
 #include "platform/odbc/source.hpp"
 #include "platform/odbc/sqlite_text.hpp"
+#include "platform/paths.hpp"
 #include "support/sql_server.hpp"
 #include "support/sqlite_file.hpp"
 #include "support/sqlite_source_db.hpp"
@@ -279,7 +280,7 @@ TEST(PlatformOdbc, DriverErrorsCarryTheDriverText) {
     EXPECT_EQ(DatabaseNameForMessages("PWD=p"), "(unnamed)");
     // Names outside ASCII, in the path, the SQL, the column names and the
     // driver's messages, arrive and come back as written.
-    std::filesystem::create_directory(dir.file("Dossier é"));
+    std::filesystem::create_directory(PathFromUtf8(dir.file("Dossier é")));
     const std::string accented = dir.file("Dossier é/Pänel.db");
     test::RunSql(accented,
                  "CREATE TABLE [Pänel] ([Größe] TEXT); INSERT INTO [Pänel] VALUES ('été');");
