@@ -86,7 +86,8 @@ same_run() {
   # The usage line names the program as started; system error texts are each
   # system's own (strerror, FormatMessageW).
   sed -i -e 's/^Error: No such file or directory$/Error: (no such file)/' "$WORK/l.out" "$WORK/l.err"
-  sed -i -e 's/^Error: File not found\.\?\r\?$/Error: (no such file)/' "$WORK/w.out" "$WORK/w.err"
+  sed -i -e 's/^Error: \(File not found\.\?\|No such file or directory\)\r\?$/Error: (no such file)/' \
+    "$WORK/w.out" "$WORK/w.err"
   sed -i -e "s|$LIN_EXPORT|zuvexport|" -e "/^The export took/d" "$WORK/l.out" "$WORK/l.err"
   sed -i -e 's|Z:[^ ]*zuvexport\.exe|zuvexport|' -e "/^The export took/d" "$WORK/w.out" "$WORK/w.err"
   [ "$lin_status" = "$win_status" ] || { echo "  status $lin_status on Linux, $win_status under Wine"; return 1; }
