@@ -205,6 +205,28 @@ TEST_F(NewReaderRows, TablePassesReadOneBatchPerPlannedRange) {
   EXPECT_TRUE(slots[2].batches.empty());
   EXPECT_EQ(infos.back(), "[Read Thread] Done reading Table number 3");
   EXPECT_EQ(infos[infos.size() - 2], "[Read Thread] Opening SQL Table...");
+
+  // With a second connection reading every other batch: the same batches, in order.
+  CRangeReadAhead ahead(plan, ConnectOdbc(test::SqliteConnectString(m_db), 30));
+  std::vector<TableSlot<NewLayoutBatch>> aheadSlots(3);
+  for (int32_t t = 0; t < 3; ++t) {
+    ASSERT_TRUE(ReadNewLayoutTable(plan, t, *source, aheadSlots[static_cast<size_t>(t)],
+                                   freeBatches, readyBatches, info, &ahead));
+  }
+  for (size_t t = 0; t < 3; ++t) {
+    ASSERT_EQ(aheadSlots[t].batches.size(), slots[t].batches.size()) << t;
+    EXPECT_EQ(aheadSlots[t].rowsRead, slots[t].rowsRead) << t;
+    for (size_t b = 0; b < slots[t].batches.size(); ++b) {
+      const NewLayoutBatch& mine = slots[t].batches[b]->content;
+      const NewLayoutBatch& theirs = aheadSlots[t].batches[b]->content;
+      EXPECT_EQ(theirs.cells, mine.cells) << t << " " << b;
+      ASSERT_EQ(theirs.interviews.size(), mine.interviews.size()) << t << " " << b;
+      for (const auto& [id, node] : mine.interviews) {
+        EXPECT_EQ(theirs.interviews.at(id).interviewValues, node.interviewValues);
+        EXPECT_EQ(theirs.interviews.at(id).questions.size(), node.questions.size());
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "export/interview_tree.hpp"
 #include "export/new_planning.hpp"
+#include "export/new_reader.hpp"
 #include "export/pipeline.hpp"
 #include "export/settings.hpp"
 #include "platform/interruption.hpp"
@@ -172,6 +173,9 @@ class CExporter {
   // slots and semaphores of the hand-over, and the reporter under
   // m_progressLock.
   std::shared_ptr<const CNewLayoutPlan> m_newLayoutPlan;
+  // The read thread's second connection and its helper, while it reads.
+  std::unique_ptr<CRangeReadAhead> m_readAhead;
+  bool m_readAheadTried = false;
 };
 
 }  // namespace zx

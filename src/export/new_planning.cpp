@@ -171,6 +171,16 @@ std::vector<CInterviewRange> PlanInterviewRanges(const std::vector<int32_t>& ids
   return ranges;
 }
 
+size_t NextRangeRun(int64_t rowsSoFar, size_t rangesSoFar, size_t lastRun) {
+  if (lastRun == 0 || rangesSoFar == 0) return 1;
+  const size_t limit = 2 * lastRun;
+  if (rowsSoFar <= 0) return limit;
+  const double rowsPerRange = static_cast<double>(rowsSoFar) / static_cast<double>(rangesSoFar);
+  const double fitting = static_cast<double>(TargetRowsPerBatch) / rowsPerRange;
+  if (fitting >= static_cast<double>(limit)) return limit;
+  return std::max<size_t>(static_cast<size_t>(fitting), 1);
+}
+
 const InterviewFieldMap& NewLayoutInterviewFieldMap() {
   static const InterviewFieldMap map = [] {
     InterviewFieldMap fields;

@@ -85,6 +85,15 @@ std::vector<int32_t> ReadPassingInterviewIds(CSourceConnection& source, int32_t 
 std::vector<CInterviewRange> PlanInterviewRanges(const std::vector<int32_t>& ids, int32_t rowCount,
                                                  int32_t interviewCount);
 
+// How many consecutive planned ranges a table pass reads as its next batch:
+// as many as hold about TargetRowsPerBatch of the table's own rows, by the
+// `rowsSoFar` it read in its first `rangesSoFar` ranges, at most twice the
+// last batch's `lastRun` (a table denser further on outgrows its batches
+// only step by step), and at least one. The planned ranges aim at that many
+// rows of all tables together; a table holding a tenth of them would
+// otherwise pay ten times the queries.
+size_t NextRangeRun(int64_t rowsSoFar, size_t rangesSoFar, size_t lastRun);
+
 // What a new-layout export reads, decided once on the main thread before the
 // read thread starts and never changed after: the read thread and the writer
 // share it as a pointer to const, with no lock.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 
 #include "export/exporter.hpp"
 #include "platform/odbc/source.hpp"
@@ -203,31 +204,118 @@ void ReadInterviewValues(CSourceRecordset& recordset, const InterviewFieldMap& i
   for (auto& [id, interview] : batch.interviews) interview.interviewValues.resize(count);
 }
 
+int32_t ReadNewLayoutRange(const CNewLayoutPlan& plan, int32_t t, const std::string& condition,
+                           const CInterviewRange& range, CSourceConnection& source,
+                           NewLayoutBatch& batch) {
+  const std::vector<CPlannedQuestion>& questions = plan.tables[static_cast<size_t>(t)];
+  // Data columns only: the interview fields of the first table are read
+  // once per interview, not with each of its rows.
+  std::unique_ptr<CSourceRecordset> recordset = source.Execute(
+      BuildPlannedRangeQuery(plan.surveyId, questions, condition, plan.filterClause, range));
+  const int32_t rowsRead = ReadNewLayoutRows(*recordset, {}, batch);
+  recordset->Close();
+  if (t == 0 && !batch.interviews.empty()) {
+    recordset = source.Execute(BuildInterviewRangeQuery(plan.surveyId, plan.filterClause, range));
+    ReadInterviewValues(*recordset, NewLayoutInterviewFieldMap(), batch);
+    recordset->Close();
+  }
+  return rowsRead;
+}
+
+CRangeReadAhead::CRangeReadAhead(const CNewLayoutPlan& plan,
+                                 std::unique_ptr<CSourceConnection> source)
+    : m_plan(plan), m_source(std::move(source)) {
+  m_thread = std::thread([this] { Run(); });
+}
+
+CRangeReadAhead::~CRangeReadAhead() {
+  {
+    std::lock_guard lock(m_lock);
+    m_stop = true;
+  }
+  m_changed.notify_all();
+  m_thread.join();
+}
+
+void CRangeReadAhead::Start(int32_t t, const std::string& condition, const CInterviewRange& range) {
+  {
+    std::lock_guard lock(m_lock);
+    m_job = CJob{t, condition, range};
+    m_done = false;
+  }
+  m_changed.notify_all();
+}
+
+int32_t CRangeReadAhead::Take(NewLayoutBatch& batch) {
+  std::unique_lock lock(m_lock);
+  m_changed.wait(lock, [this] { return m_done; });
+  m_done = false;
+  if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
+  batch = std::exchange(m_batch, NewLayoutBatch{});
+  return m_rowsRead;
+}
+
+void CRangeReadAhead::Run() {
+  std::unique_lock lock(m_lock);
+  for (;;) {
+    m_changed.wait(lock, [this] { return m_stop || m_job.has_value(); });
+    if (m_stop) return;
+    const CJob job = std::move(*std::exchange(m_job, std::nullopt));
+    lock.unlock();
+    NewLayoutBatch batch;
+    int32_t rowsRead = 0;
+    std::exception_ptr failure;
+    try {
+      rowsRead = ReadNewLayoutRange(m_plan, job.table, job.condition, job.range, *m_source, batch);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    lock.lock();
+    m_batch = std::move(batch);
+    m_rowsRead = rowsRead;
+    m_failure = failure;
+    m_done = true;
+    m_changed.notify_all();
+  }
+}
+
 bool ReadNewLayoutTable(const CNewLayoutPlan& plan, int32_t t, CSourceConnection& source,
                         TableSlot<NewLayoutBatch>& slot, CCancellableSemaphore& freeBatches,
-                        CCancellableSemaphore& readyBatches, const InfoReport& info) {
+                        CCancellableSemaphore& readyBatches, const InfoReport& info,
+                        CRangeReadAhead* ahead) {
   info("[Read Thread] Opening SQL Table...");
-  const std::vector<CPlannedQuestion>& questions = plan.tables[static_cast<size_t>(t)];
-  const std::string condition =
-      BuildPlannedQuestionCondition(NewDataTableName(plan.surveyId), questions);
+  const std::string condition = BuildPlannedQuestionCondition(NewDataTableName(plan.surveyId),
+                                                              plan.tables[static_cast<size_t>(t)]);
   if (!condition.empty()) {
     info(fmt::sprintf("[Read Thread] Begining Reads on SQL Table number %d", t + 1));
-    for (const CInterviewRange& range : plan.ranges) {
+    const std::vector<CInterviewRange>& ranges = plan.ranges;
+    size_t next = 0;  // planned ranges read, or handed to `ahead`
+    size_t run = 0;
+    int64_t rowsSoFar = 0;
+    auto cut = [&] {
+      run = NextRangeRun(rowsSoFar, next, run);
+      const size_t end = std::min(ranges.size(), next + run);
+      // The ids between two planned ranges fail the filter: spanning them reads nothing more.
+      const CInterviewRange batchRange{ranges[next].first, ranges[end - 1].last};
+      next = end;
+      return batchRange;
+    };
+    while (next < ranges.size()) {
       CBatchFill<NewLayoutBatch> fill(slot, freeBatches, readyBatches);
       if (!fill.Begun()) return false;
-      // Data columns only: the interview fields of the first table are read
-      // once per interview, not with each of its rows.
-      std::unique_ptr<CSourceRecordset> recordset = source.Execute(
-          BuildPlannedRangeQuery(plan.surveyId, questions, condition, plan.filterClause, range));
-      const int32_t rowsRead = ReadNewLayoutRows(*recordset, {}, fill.Batch());
-      recordset->Close();
-      if (t == 0 && !fill.Batch().interviews.empty()) {
-        recordset =
-            source.Execute(BuildInterviewRangeQuery(plan.surveyId, plan.filterClause, range));
-        ReadInterviewValues(*recordset, NewLayoutInterviewFieldMap(), fill.Batch());
-        recordset->Close();
-      }
+      const CInterviewRange mine = cut();
+      const bool aheadReads = ahead != nullptr && next < ranges.size();
+      if (aheadReads) ahead->Start(t, condition, cut());
+      const int32_t rowsRead = ReadNewLayoutRange(plan, t, condition, mine, source, fill.Batch());
       fill.Complete(rowsRead);
+      rowsSoFar += rowsRead;
+      if (aheadReads) {
+        CBatchFill<NewLayoutBatch> theirs(slot, freeBatches, readyBatches);
+        if (!theirs.Begun()) return false;
+        const int32_t theirRows = ahead->Take(theirs.Batch());
+        theirs.Complete(theirRows);
+        rowsSoFar += theirRows;
+      }
     }
   }
   info(fmt::sprintf("[Read Thread] Done reading Table number %d", t + 1));
@@ -237,13 +325,25 @@ bool ReadNewLayoutTable(const CNewLayoutPlan& plan, int32_t t, CSourceConnection
 // The read thread: every table in turn, one batch per interview-id range.
 
 int CExporter::ReadTableFromSqlNew() {
-  return RunReadThread("CExporter::ReadTableFromSqlNew", &CExporter::ReadNewLayoutTable);
+  const int result =
+      RunReadThread("CExporter::ReadTableFromSqlNew", &CExporter::ReadNewLayoutTable);
+  m_readAhead.reset();
+  return result;
 }
 
 bool CExporter::ReadNewLayoutTable(int32_t t) {
-  return zx::ReadNewLayoutTable(*m_newLayoutPlan, t, *m_sourceConnection, *m_dataTableSlots[t],
-                                *m_freeBatches, *m_readyBatches,
-                                [this](const std::string& m) { ReportInfo(m); });
+  if (!m_readAhead && !m_readAheadTried && m_newLayoutPlan->ranges.size() > 1) {
+    m_readAheadTried = true;
+    // Without a second connection the read thread reads every range itself.
+    try {
+      if (std::unique_ptr<CSourceConnection> second = ConnectSource())
+        m_readAhead = std::make_unique<CRangeReadAhead>(*m_newLayoutPlan, std::move(second));
+    } catch (...) {
+    }
+  }
+  return zx::ReadNewLayoutTable(
+      *m_newLayoutPlan, t, *m_sourceConnection, *m_dataTableSlots[t], *m_freeBatches,
+      *m_readyBatches, [this](const std::string& m) { ReportInfo(m); }, m_readAhead.get());
 }
 
 }  // namespace zx

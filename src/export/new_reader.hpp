@@ -1,8 +1,14 @@
 #pragma once
 // The new-layout read side: the queries of one response table and the
 // indexing of their rows into a batch's interview tree.
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "export/interview_tree.hpp"
@@ -58,14 +64,65 @@ int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& 
 void ReadInterviewValues(CSourceRecordset& recordset, const InterviewFieldMap& interviewFields,
                          NewLayoutBatch& batch);
 
+// One planned range of table `t` into `batch` (which holds no rows yet): its
+// data rows, then, for the first table, the interview fields. Returns the
+// rows read; throws as ReadNewLayoutRows and the queries do.
+int32_t ReadNewLayoutRange(const CNewLayoutPlan& plan, int32_t t, const std::string& condition,
+                           const CInterviewRange& range, CSourceConnection& source,
+                           NewLayoutBatch& batch);
+
+// A second source connection reading one range ahead, on a thread of its
+// own, while the read thread reads the range before it: each pass over a
+// table then costs the driver's time on two cores, not one. The batches
+// still reach the writer in range order, each range read once, by one of
+// the two. Thread: driven by the read thread alone; plan and connection
+// outlive it.
+class CRangeReadAhead {
+ public:
+  CRangeReadAhead(const CNewLayoutPlan& plan, std::unique_ptr<CSourceConnection> source);
+  // Stops after the range in hand (its result is dropped) and joins.
+  ~CRangeReadAhead();
+  CRangeReadAhead(const CRangeReadAhead&) = delete;
+  CRangeReadAhead& operator=(const CRangeReadAhead&) = delete;
+
+  // Starts reading `range` of table t. REQUIRES: the range started before was taken.
+  void Start(int32_t t, const std::string& condition, const CInterviewRange& range);
+  // Waits for the range started last and moves its rows into `batch`
+  // (which holds none); returns their count or rethrows its failure.
+  int32_t Take(NewLayoutBatch& batch);
+
+ private:
+  struct CJob {
+    int32_t table = 0;
+    std::string condition;
+    CInterviewRange range;
+  };
+  void Run();
+
+  const CNewLayoutPlan& m_plan;
+  std::unique_ptr<CSourceConnection> m_source;  // the helper thread's alone
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  // Guarded by m_lock: the job asked for, then its outcome.
+  std::optional<CJob> m_job;
+  bool m_done = false;
+  bool m_stop = false;
+  NewLayoutBatch m_batch;
+  int32_t m_rowsRead = 0;
+  std::exception_ptr m_failure;
+  std::thread m_thread;
+};
+
 // The read thread's pass over table `t` (zero-based) of `plan`: one batch of
 // `slot` per planned range, each read with one query, the interview fields
 // of the first table with one more. `info` reports under the caller's
 // progress lock. Returns false when the hand-over was cancelled (the writer
 // reports why); throws what the queries and ReadNewLayoutRows throw.
 // Thread: the read thread; `plan` is shared read-only with the writer.
+// With `ahead`, every second range is read by it.
 bool ReadNewLayoutTable(const CNewLayoutPlan& plan, int32_t t, CSourceConnection& source,
                         TableSlot<NewLayoutBatch>& slot, CCancellableSemaphore& freeBatches,
-                        CCancellableSemaphore& readyBatches, const InfoReport& info);
+                        CCancellableSemaphore& readyBatches, const InfoReport& info,
+                        CRangeReadAhead* ahead = nullptr);
 
 }  // namespace zx
