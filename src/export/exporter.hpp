@@ -175,7 +175,6 @@ class CExporter {
   std::shared_ptr<const CNewLayoutPlan> m_newLayoutPlan;
   // The read thread's second connection and its helper, while it reads.
   std::unique_ptr<CRangeReadAhead> m_readAhead;
-  bool m_readAheadTried = false;
 };
 
 }  // namespace zx

@@ -325,15 +325,7 @@ bool ReadNewLayoutTable(const CNewLayoutPlan& plan, int32_t t, CSourceConnection
 // The read thread: every table in turn, one batch per interview-id range.
 
 int CExporter::ReadTableFromSqlNew() {
-  const int result =
-      RunReadThread("CExporter::ReadTableFromSqlNew", &CExporter::ReadNewLayoutTable);
-  m_readAhead.reset();
-  return result;
-}
-
-bool CExporter::ReadNewLayoutTable(int32_t t) {
-  if (!m_readAhead && !m_readAheadTried && m_newLayoutPlan->ranges.size() > 1) {
-    m_readAheadTried = true;
+  if (m_newLayoutPlan->ranges.size() > 1) {
     // Without a second connection the read thread reads every range itself.
     try {
       if (std::unique_ptr<CSourceConnection> second = ConnectSource())
@@ -341,6 +333,13 @@ bool CExporter::ReadNewLayoutTable(int32_t t) {
     } catch (...) {
     }
   }
+  const int result =
+      RunReadThread("CExporter::ReadTableFromSqlNew", &CExporter::ReadNewLayoutTable);
+  m_readAhead.reset();
+  return result;
+}
+
+bool CExporter::ReadNewLayoutTable(int32_t t) {
   return zx::ReadNewLayoutTable(
       *m_newLayoutPlan, t, *m_sourceConnection, *m_dataTableSlots[t], *m_freeBatches,
       *m_readyBatches, [this](const std::string& m) { ReportInfo(m); }, m_readAhead.get());
