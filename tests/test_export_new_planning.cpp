@@ -122,15 +122,15 @@ TEST(NewPlanning, RangesCutThePassingIdsIntoRunsOfInterviews) {
   }
   {
     // A table pass joins planned ranges into batches of its own rows: one
-    // range first, then as many as hold about 10000 rows, growing at most
+    // range first, then as many as hold about 5000 rows, growing at most
     // twofold, at least one.
     EXPECT_EQ(NextRangeRun(0, 0, 0), 1u);
-    EXPECT_EQ(NextRangeRun(1000, 1, 1), 2u);    // would fit 10
-    EXPECT_EQ(NextRangeRun(3000, 3, 2), 4u);    // would fit 10
-    EXPECT_EQ(NextRangeRun(7000, 7, 8), 10u);   // fits 10
+    EXPECT_EQ(NextRangeRun(500, 1, 1), 2u);     // would fit 10
+    EXPECT_EQ(NextRangeRun(1500, 3, 2), 4u);    // would fit 10
+    EXPECT_EQ(NextRangeRun(3500, 7, 8), 10u);   // fits 10
     EXPECT_EQ(NextRangeRun(0, 17, 10), 20u);    // no row yet
     EXPECT_EQ(NextRangeRun(90000, 9, 4), 1u);   // denser than planned
-    EXPECT_EQ(NextRangeRun(25000, 10, 4), 4u);  // 2500 rows a range
+    EXPECT_EQ(NextRangeRun(12500, 10, 4), 4u);  // 1250 rows a range
   }
 }
 

@@ -45,6 +45,7 @@ NewLayoutBatch MakeBatch(const std::vector<CRowDef>& rows, bool interviewFields)
   if (interviewFields) layout->interviewFields = {{9, "CodeEnqueteur"}};
   NewLayoutBatch batch;
   batch.layout = layout;
+  batch.cells.Reset(6);
   for (const CRowDef& def : rows) {
     InterviewNode* node = &batch.interviews[def.interview];
     if (interviewFields && node->interviewValues.empty()) {
@@ -55,10 +56,11 @@ NewLayoutBatch MakeBatch(const std::vector<CRowDef>& rows, bool interviewFields)
       loops[level] = CValue::FromInt32(def.path[level]);
       node = &node->subLoops[def.path[level]];
     }
-    const auto row = static_cast<uint32_t>(batch.cells.size() / 6);
+    const auto row = static_cast<uint32_t>(batch.cells.RowCount());
+    CValue* cells = batch.cells.AppendRow();
     for (const CValue& value :
          {loops[0], loops[1], def.closed, def.numeric, def.open, def.duration}) {
-      batch.cells.push_back(value);
+      *cells++ = value;
     }
     node->questions.push_back(CQuestionEntry{def.question, def.dataOrder, row});
   }

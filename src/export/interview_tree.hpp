@@ -5,6 +5,7 @@
 // Rows are stored once, in the batch's `cells`, and only with the columns the
 // writer reads; the tree refers to them by row number. All rows of a batch
 // come from one query and share one column layout.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -66,14 +67,46 @@ struct InterviewNode {
   std::vector<CValue> interviewValues;
 };
 
+// Rows of one width, stored in blocks of a fixed size: a batch grows without
+// moving the rows it holds and never keeps room for twice its rows, so the
+// memory of the batches in flight follows their rows, not their history.
+class CRowCells {
+ public:
+  // Drops every row; the new ones have `width` cells each.
+  void Reset(size_t width) {
+    m_width = width;
+    m_rowsPerBlock = std::max<size_t>(kBlockCells / std::max<size_t>(width, 1), 1);
+    m_rows = 0;
+    m_blocks.clear();
+  }
+  // A new row of NULLs at the end; its cells stay where they are.
+  CValue* AppendRow() {
+    if (m_rows % m_rowsPerBlock == 0) m_blocks.emplace_back(m_rowsPerBlock * m_width);
+    return Row(static_cast<uint32_t>(m_rows++));
+  }
+  // REQUIRES: row < RowCount().
+  CValue* Row(uint32_t row) {
+    return m_blocks[row / m_rowsPerBlock].data() + (row % m_rowsPerBlock) * m_width;
+  }
+  const CValue* Row(uint32_t row) const { return const_cast<CRowCells*>(this)->Row(row); }
+  size_t RowCount() const { return m_rows; }
+  bool operator==(const CRowCells&) const = default;
+
+ private:
+  // About 80 KB a block: small next to a batch, large next to a row.
+  static constexpr size_t kBlockCells = 2048;
+  size_t m_width = 0;
+  size_t m_rowsPerBlock = 1;
+  size_t m_rows = 0;
+  std::vector<std::vector<CValue>> m_blocks;
+};
+
 struct NewLayoutBatch {
   std::shared_ptr<const SourceRowLayout> layout;  // null while no row was read
-  std::vector<CValue> cells;                      // row r: cells[r * width, (r + 1) * width)
+  CRowCells cells;                                // the rows, layout->RowWidth() cells each
   std::map<int32_t, InterviewNode> interviews;    // by InterviewID
 
-  SourceRow Row(uint32_t row) const {
-    return SourceRow{layout.get(), cells.data() + size_t{row} * layout->RowWidth()};
-  }
+  SourceRow Row(uint32_t row) const { return SourceRow{layout.get(), cells.Row(row)}; }
 };
 
 // A column the export needs is absent from the source rows.

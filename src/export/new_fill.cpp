@@ -7,6 +7,7 @@
 #include <map>
 #include <string_view>
 
+#include "export/new_planning.hpp"
 #include "platform/error.hpp"
 #include "platform/text.hpp"
 #include "platform/zuv/engine.hpp"
@@ -25,16 +26,18 @@ void ForEachFillField(const std::vector<TableQuestion>& questions, const FieldIn
                       Field&& field) {
   for (const auto& question : questions) {
     if (question.questionType != question_types::kSingleChoice) continue;
+    // The questionnaire's numbers as the read side plans them; only these
+    // integers go into the SQL.
+    const CPlannedQuestion planned = PlanQuestion(question);
     int32_t first = 1;
     int32_t last = 0;
-    if (question.inAdditionalTable) {
-      first = LeadingInt(question.firstDataOrder);
-      last = LeadingInt(question.lastDataOrder);
+    if (planned.inAdditionalTable) {
+      first = planned.firstDataOrder;
+      last = planned.lastDataOrder;
     } else {
       last = question.maxResponses.ToInt32();
     }
-    // The code is the questionnaire's integer id; its value alone goes into the SQL.
-    const int32_t code = LeadingInt(question.code);
+    const int32_t code = planned.code;
     if (existing != nullptr) {
       auto fields = existing->find(code);
       if (fields == existing->end()) continue;

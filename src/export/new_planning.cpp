@@ -176,7 +176,7 @@ size_t NextRangeRun(int64_t rowsSoFar, size_t rangesSoFar, size_t lastRun) {
   const size_t limit = 2 * lastRun;
   if (rowsSoFar <= 0) return limit;
   const double rowsPerRange = static_cast<double>(rowsSoFar) / static_cast<double>(rangesSoFar);
-  const double fitting = static_cast<double>(TargetRowsPerBatch) / rowsPerRange;
+  const double fitting = static_cast<double>(TableBatchRows) / rowsPerRange;
   if (fitting >= static_cast<double>(limit)) return limit;
   return std::max<size_t>(static_cast<size_t>(fitting), 1);
 }

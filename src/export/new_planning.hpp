@@ -86,7 +86,7 @@ std::vector<CInterviewRange> PlanInterviewRanges(const std::vector<int32_t>& ids
                                                  int32_t interviewCount);
 
 // How many consecutive planned ranges a table pass reads as its next batch:
-// as many as hold about TargetRowsPerBatch of the table's own rows, by the
+// as many as hold about TableBatchRows of the table's own rows, by the
 // `rowsSoFar` it read in its first `rangesSoFar` ranges, at most twice the
 // last batch's `lastRun` (a table denser further on outgrows its batches
 // only step by step), and at least one. The planned ranges aim at that many

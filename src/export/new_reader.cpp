@@ -144,7 +144,7 @@ int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& 
                           NewLayoutBatch& batch) {
   auto layout = std::make_shared<SourceRowLayout>(MakeSourceRowLayout(recordset, interviewFields));
   batch.layout = layout;
-  const size_t width = layout->RowWidth();
+  batch.cells.Reset(layout->RowWidth());
   int32_t rowsRead = 0;
   int32_t currentId = 0;
   InterviewNode* interview = nullptr;
@@ -172,8 +172,9 @@ int32_t ReadNewLayoutRows(CSourceRecordset& recordset, const InterviewFieldMap& 
     node->hasSubLoop = false;
     const int32_t dataOrder = RequiredInt(recordset, layout->dataOrder, "DataOrder");
     const int32_t questionId = RequiredInt(recordset, layout->questionId, "QuestionID");
-    const auto row = static_cast<uint32_t>(batch.cells.size() / (width == 0 ? 1 : width));
-    for (int column : layout->keptColumns) batch.cells.push_back(recordset.FieldValueCopy(column));
+    const auto row = static_cast<uint32_t>(batch.cells.RowCount());
+    CValue* cells = batch.cells.AppendRow();
+    for (int column : layout->keptColumns) *cells++ = recordset.FieldValueCopy(column);
     node->questions.push_back(CQuestionEntry{questionId, dataOrder, row});
     ++rowsRead;
   }
@@ -304,16 +305,20 @@ bool ReadNewLayoutTable(const CNewLayoutPlan& plan, int32_t t, CSourceConnection
       CBatchFill<NewLayoutBatch> fill(slot, freeBatches, readyBatches);
       if (!fill.Begun()) return false;
       const CInterviewRange mine = cut();
-      const bool aheadReads = ahead != nullptr && next < ranges.size();
-      if (aheadReads) ahead->Start(t, condition, cut());
+      // The batch read ahead is in flight from its start, so the bound on
+      // the batches in flight bounds its rows too.
+      std::optional<CBatchFill<NewLayoutBatch>> theirs;
+      if (ahead != nullptr && next < ranges.size()) {
+        theirs.emplace(slot, freeBatches, readyBatches);
+        if (!theirs->Begun()) return false;
+        ahead->Start(t, condition, cut());
+      }
       const int32_t rowsRead = ReadNewLayoutRange(plan, t, condition, mine, source, fill.Batch());
       fill.Complete(rowsRead);
       rowsSoFar += rowsRead;
-      if (aheadReads) {
-        CBatchFill<NewLayoutBatch> theirs(slot, freeBatches, readyBatches);
-        if (!theirs.Begun()) return false;
-        const int32_t theirRows = ahead->Take(theirs.Batch());
-        theirs.Complete(theirRows);
+      if (theirs) {
+        const int32_t theirRows = ahead->Take(theirs->Batch());
+        theirs->Complete(theirRows);
         rowsSoFar += theirRows;
       }
     }

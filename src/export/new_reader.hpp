@@ -119,7 +119,8 @@ class CRangeReadAhead {
 // progress lock. Returns false when the hand-over was cancelled (the writer
 // reports why); throws what the queries and ReadNewLayoutRows throw.
 // Thread: the read thread; `plan` is shared read-only with the writer.
-// With `ahead`, every second range is read by it.
+// With `ahead`, every second batch is read by it, and holds its place among
+// the batches in flight while it is read (so two must fit).
 bool ReadNewLayoutTable(const CNewLayoutPlan& plan, int32_t t, CSourceConnection& source,
                         TableSlot<NewLayoutBatch>& slot, CCancellableSemaphore& freeBatches,
                         CCancellableSemaphore& readyBatches, const InfoReport& info,

@@ -348,7 +348,7 @@ bool CNewLayoutWriter::WriteRow(NewLayoutBatch& batch, int32_t interviewId,
       for (; i < entries.size() && entries[i].questionId == questionId; ++i) {
         const CQuestionEntry& entry = entries[i];
         lastDataOrder = entry.dataOrder;
-        CValue* values = batch.cells.data() + size_t{entry.row} * layout.RowWidth();
+        CValue* values = batch.cells.Row(entry.row);
         if (layout.closedData < 0) throw CMissingSourceColumn("ClosedData");
         CValue* value = &values[layout.closedData];
         if (!value->IsNull()) {

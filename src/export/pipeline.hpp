@@ -23,6 +23,11 @@ namespace zx {
 inline constexpr int MaxBatchesInFlight = 10;
 inline constexpr int BatchRowLimit = 1000;
 inline constexpr int32_t TargetRowsPerBatch = 10000;
+// A new-layout table pass's batches hold about this many of the table's own
+// rows: ten of them in flight stay small beside the rest of the export,
+// whatever the survey's size, and cost far fewer queries than one batch per
+// planned range.
+inline constexpr int32_t TableBatchRows = TargetRowsPerBatch / 2;
 
 template <class Content>
 struct RowBatch {
