@@ -89,9 +89,9 @@ std::vector<CInterviewRange> PlanInterviewRanges(const std::vector<int32_t>& ids
 // as many as hold about TableBatchRows of the table's own rows, by the
 // `rowsSoFar` it read in its first `rangesSoFar` ranges, at most twice the
 // last batch's `lastRun` (a table denser further on outgrows its batches
-// only step by step), and at least one. The planned ranges aim at that many
-// rows of all tables together; a table holding a tenth of them would
-// otherwise pay ten times the queries.
+// only step by step), and at least one. The planned ranges aim at
+// TargetRowsPerBatch rows of all tables together; a table holding a tenth of
+// them would otherwise pay a query for every thousand of its rows.
 size_t NextRangeRun(int64_t rowsSoFar, size_t rangesSoFar, size_t lastRun);
 
 // What a new-layout export reads, decided once on the main thread before the
