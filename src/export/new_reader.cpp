@@ -302,23 +302,22 @@ bool ReadNewLayoutTable(const CNewLayoutPlan& plan, int32_t t, CSourceConnection
       return batchRange;
     };
     while (next < ranges.size()) {
+      const CInterviewRange mine = cut();
+      const bool aheadReads = ahead != nullptr && next < ranges.size();
+      // The batch read ahead takes its place in flight before either batch
+      // is filled: the bound then holds for both readers, and no lock is
+      // held while waiting for a place.
+      if (aheadReads && !freeBatches.Acquire()) return false;
       CBatchFill<NewLayoutBatch> fill(slot, freeBatches, readyBatches);
       if (!fill.Begun()) return false;
-      const CInterviewRange mine = cut();
-      // The batch read ahead is in flight from its start, so the bound on
-      // the batches in flight bounds its rows too.
-      std::optional<CBatchFill<NewLayoutBatch>> theirs;
-      if (ahead != nullptr && next < ranges.size()) {
-        theirs.emplace(slot, freeBatches, readyBatches);
-        if (!theirs->Begun()) return false;
-        ahead->Start(t, condition, cut());
-      }
+      if (aheadReads) ahead->Start(t, condition, cut());
       const int32_t rowsRead = ReadNewLayoutRange(plan, t, condition, mine, source, fill.Batch());
       fill.Complete(rowsRead);
       rowsSoFar += rowsRead;
-      if (theirs) {
-        const int32_t theirRows = ahead->Take(theirs->Batch());
-        theirs->Complete(theirRows);
+      if (aheadReads) {
+        CBatchFill<NewLayoutBatch> theirs(slot, readyBatches);
+        const int32_t theirRows = ahead->Take(theirs.Batch());
+        theirs.Complete(theirRows);
         rowsSoFar += theirRows;
       }
     }

@@ -108,11 +108,12 @@ class CBatchFill {
   CBatchFill(TableSlot<Content>& slot, CCancellableSemaphore& freeBatches,
              CCancellableSemaphore& readyBatches)
       : m_slot(slot), m_readyBatches(readyBatches) {
-    if (!freeBatches.Acquire()) return;
-    std::lock_guard slotLock(slot.lock);
-    slot.batches.push_back(std::make_unique<RowBatch<Content>>());
-    m_batch = slot.batches.back().get();
-    m_batchLock = std::unique_lock(m_batch->lock);
+    if (freeBatches.Acquire()) Append();
+  }
+  // A batch whose place in flight the caller took from freeBatches before.
+  CBatchFill(TableSlot<Content>& slot, CCancellableSemaphore& readyBatches)
+      : m_slot(slot), m_readyBatches(readyBatches) {
+    Append();
   }
   CBatchFill(const CBatchFill&) = delete;
   CBatchFill& operator=(const CBatchFill&) = delete;
@@ -132,6 +133,13 @@ class CBatchFill {
   }
 
  private:
+  void Append() {
+    std::lock_guard slotLock(m_slot.lock);
+    m_slot.batches.push_back(std::make_unique<RowBatch<Content>>());
+    m_batch = m_slot.batches.back().get();
+    m_batchLock = std::unique_lock(m_batch->lock);
+  }
+
   TableSlot<Content>& m_slot;
   CCancellableSemaphore& m_readyBatches;
   RowBatch<Content>* m_batch = nullptr;  // owned by the slot's queue
